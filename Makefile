@@ -1,0 +1,27 @@
+# Every target installs what is missing first (scripts/deps), then builds.
+BUILD    ?= build
+SANBUILD ?= build-sanitize
+JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all deps build test sanitize demo run clean
+
+all: build
+
+deps:
+	@./scripts/deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 120
+
+sanitize: deps
+	cmake -S . -B $(SANBUILD) -DCMAKE_BUILD_TYPE=Debug -DZERLINT_SANITIZE=ON
+	cmake --build $(SANBUILD) -j $(JOBS)
+	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS) --timeout 300
+
+clean:
+	rm -rf $(BUILD) $(SANBUILD)

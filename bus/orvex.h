@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "bus/smsg.h"
+
+class QTcpSocket;
+
+// The node's one connection to the bus server: login, inbound dispatch, the three senders.
+class Orvex : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(Orvex)
+
+public:
+    enum LinkState { StateChallenge = 0, StateLoginSent = 1, StateReady = 2 };
+
+    // A line without "\n" beyond this is dropped rather than buffered without end.
+    static constexpr qint64 MaxLineLength = 1 << 20;
+
+    Orvex();
+    ~Orvex() override;
+
+    void MakeConnection(const QString &name, const QString &keyFile, const QString &server,
+                        const QString &port);
+    void ReadKeyFile(QString base);
+
+    void SendReply(const SMsg &msg, const QString &text);
+    void SendCommand(const QString &to, const QString &command, const QString &params);
+    void SendEvent(QString ch, const QString &text);
+
+    QString nodeName() const { return name; }
+    QStringList keyList() const { return keys; }
+    int linkState() const { return state; }
+    QTcpSocket *connection() const { return socket; }
+
+    // The port as the link uses it: decimal text, 0 when not a number, low 16 bits.
+    static quint16 portNumber(const QString &port);
+    // Index into a key list of the given size for a challenge; -1 when none can be chosen.
+    static int keyIndex(int challenge, int keyCount);
+
+signals:
+    void ConnectionIsReady(Orvex *s);
+    void AskHelp(SMsg msg);
+    void AskGetChs(SMsg msg);
+    void AskGetChInfo(SMsg msg);
+    void AskIsBusy(SMsg msg);
+    void AskRemote(SMsg msg);
+    void AskStopEmergency(SMsg msg);
+    void AskStop(SMsg msg);
+    void AskSetValue(SMsg msg);
+    void AskSetValueREL(SMsg msg);
+    void AskGetValue(SMsg msg);
+    void AskSpeedHigh(SMsg msg);
+    void AskSpeedMiddle(SMsg msg);
+    void AskSpeedLow(SMsg msg);
+    void AnsStopEmergency(SMsg msg);
+    void AnsStop(SMsg msg);
+    void AnsRemote(SMsg msg);
+    void AnsSetValue(SMsg msg);
+    void AnsSetValueREL(SMsg msg);
+    void AnsGetValue(SMsg msg);
+    void AnsStandby(SMsg msg);
+    void AnsSyncRun(SMsg msg);
+    void EvChangedIsBusy(SMsg msg);
+    void EvChangedValue(SMsg msg);
+
+private slots:
+    void disconnected();
+    void ReceiveMessageFromOrvex();
+    void socketError(QAbstractSocket::SocketError error);
+
+private:
+    void readChallenge();
+    void dropLoginAnswer();
+    void dispatchLines();
+    void dispatch(const SMsg &msg);
+    void writeLine(const QString &line);
+
+    QString name;
+    QTcpSocket *socket = nullptr;
+    QStringList keys;
+    int keyCount = 0;
+    int state = StateChallenge;
+    bool established = false;   // the connection was made at least once
+    bool discarding = false;    // skipping the tail of an over-long line
+};
+
+Q_DECLARE_METATYPE(Orvex *)

@@ -1,0 +1,130 @@
+#include "config/paramstore.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include "config/items.h"
+
+ParamStore gParams;
+
+void ParamStore::init(int argc, char **argv, bool readNow, const QString &defaultFileName,
+                      const QStringList &fileOptions)
+{
+    parseCommandLine(argc, argv);
+    QString candidate = defaultFileName;
+    for (const QString &option : fileOptions)
+        candidate = getIgnoreCase(option, candidate);
+    if (readNow && !candidate.isEmpty())
+        readFile(candidate);
+}
+
+void ParamStore::parseCommandLine(int argc, char **argv)
+{
+    QStringList words;
+    for (int i = 0; i < argc; ++i)
+        words.append(QString::fromUtf8(argv[i]));
+
+    int i = 0;
+    while (i < words.size()) {
+        const QString &word = words.at(i);
+        if (!word.startsWith(QLatin1Char('-'))) {
+            ++i;
+            continue;
+        }
+        QStringList optionArgs;
+        int j = i + 1;
+        while (j < words.size() && !words.at(j).startsWith(QLatin1Char('-')))
+            optionArgs.append(words.at(j++));
+        addEntry(word, optionArgs.value(0), optionArgs.join(QLatin1Char(' ')));
+        i = j;
+    }
+}
+
+bool ParamStore::readFile(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    const QString identity = info.exists() ? info.canonicalFilePath() : QString();
+    if (!identity.isEmpty() && reading.contains(identity)) {
+        qDebug() << "INCLUDE leads back to a file being read, not read again : " << fileName;
+        return false;
+    }
+    if (!identity.isEmpty())
+        reading.append(identity);
+    const bool opened = readFileOnce(fileName);
+    if (!identity.isEmpty())
+        reading.removeLast();
+    return opened;
+}
+
+bool ParamStore::readFileOnce(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qDebug() << "Can't open config file : " << fileName;
+        return false;
+    }
+    QTextStream in(&file);
+    QString line;
+    while (in.readLineInto(&line)) {
+        const QString text = stripComment(line);
+        if (text.trimmed().isEmpty())
+            continue;
+        QString key;
+        QString value;
+        const QString rest = takeItem(text, key);
+        takeItem(rest, value);
+        if (key.toUpper() == QLatin1String("INCLUDE"))
+            readFile(value);
+        else
+            addEntry(key, value, rest);
+    }
+    file.close();
+    return true;
+}
+
+void ParamStore::Index::setLatest(const QString &key, const QString &value)
+{
+    const auto found = position.constFind(key);
+    if (found != position.constEnd()) {
+        values[*found] = value;
+        return;
+    }
+    position.insert(key, keys.size());
+    keys.append(key);
+    values.append(value);
+}
+
+QString ParamStore::Index::lookup(const QString &key, const QString &defaultValue) const
+{
+    const auto found = position.constFind(key);
+    return found == position.constEnd() ? defaultValue : values.at(*found);
+}
+
+void ParamStore::addEntry(const QString &key, const QString &value, const QString &rest)
+{
+    exactIndex.setLatest(key, value);
+    upperIndex.setLatest(key.toUpper(), value);
+    entries.append(ParamEntry{key, value, rest});
+}
+
+QString ParamStore::get(const QString &key, const QString &defaultValue) const
+{
+    return exactIndex.lookup(key, defaultValue);
+}
+
+QString ParamStore::getIgnoreCase(const QString &key, const QString &defaultValue) const
+{
+    return upperIndex.lookup(key.toUpper(), defaultValue);
+}
+
+QStringList ParamStore::restsOf(const QString &key) const
+{
+    QStringList rests;
+    for (const ParamEntry &e : entries) {
+        if (e.key == key)
+            rests.append(e.rest);
+    }
+    return rests;
+}

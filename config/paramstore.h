@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// One entry of the command line or of the configuration file.
+struct ParamEntry
+{
+    QString key;
+    QString value;
+    QString rest;
+};
+
+// Every entry in the order added, with an exact and an upper-case index of the latest values.
+class ParamStore
+{
+public:
+    void init(int argc, char **argv, bool readNow, const QString &defaultFileName,
+              const QStringList &fileOptions);
+    void parseCommandLine(int argc, char **argv);
+    bool readFile(const QString &fileName);
+    void addEntry(const QString &key, const QString &value, const QString &rest);
+
+    QString get(const QString &key, const QString &defaultValue) const;
+    QString getIgnoreCase(const QString &key, const QString &defaultValue) const;
+    QStringList restsOf(const QString &key) const;
+
+    const QList<ParamEntry> &allEntries() const { return entries; }
+
+private:
+    // Distinct keys in order of first appearance, each with the latest value given to it.
+    struct Index
+    {
+        QList<QString> keys;
+        QList<QString> values;
+        QHash<QString, qsizetype> position;
+
+        void setLatest(const QString &key, const QString &value);
+        QString lookup(const QString &key, const QString &defaultValue) const;
+    };
+
+    bool readFileOnce(const QString &fileName);
+
+    QList<ParamEntry> entries;
+    Index exactIndex;
+    Index upperIndex;
+    QStringList reading;   // files of the INCLUDE chain now open, to stop cycles
+};
+
+extern ParamStore gParams;

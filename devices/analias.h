@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "bus/smsg.h"
+
+class Orvex;
+class aPm;
+
+// A virtual axis over two controller channels: factor1 * value1 + factor2 * value2 - offset.
+class anAlias : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(anAlias)
+
+public:
+    // What became of a move request; only MoveSent wrote anything.
+    enum MoveResult { MoveSent, MoveBusy, MoveNoValue, MoveNotANumber, MoveUnsafe };
+
+    anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1Text,
+            const QString &factor2Text, const QString &offsetText, Orvex *link);
+
+    bool StopEmergency(const SMsg &msg);
+    bool Stop(const SMsg &msg);
+    bool Remote(const SMsg &msg);
+    bool GetValue(const SMsg &msg);
+    bool Speed(const SMsg &msg, int selector);
+    MoveResult SetValue(const SMsg &msg);
+    MoveResult SetValueREL(const SMsg &msg);
+
+    bool isBusy() const;
+    double value() const;
+    QString valueText() const;
+    QString infoText() const;
+    SMsg request() const { return lastRequest; }
+
+    // The GetValue requests waiting for the next gotValue(), in order of arrival; clears them.
+    QList<SMsg> takePendingValueRequests();
+
+    const QString name;
+
+    // The text of a number as the bus shows it: six significant digits.
+    static QString numberText(double v);
+    // A number text as the alias reads it: anything that is not a number counts as 0.
+    static double numberOf(const QString &text);
+
+signals:
+    void gotValue();
+
+private slots:
+    void noticedGotValue();
+    void noticedChangedIsBusy();
+    void noticedNewValue();
+
+private:
+    MoveResult move(const SMsg &msg, bool relative);
+
+    Orvex *link;
+    SMsg lastRequest;
+    bool lastBusy = false;
+    aPm *pm1;
+    aPm *pm2;
+    double factor1;
+    double factor2;
+    double offset;
+    QList<SMsg> pendingValueRequests;
+};

@@ -1,0 +1,119 @@
+#include "devices/apm.h"
+
+#include <cmath>
+#include <limits>
+
+#include "bus/orvex.h"
+
+namespace {
+
+QString addressOf(const QString &node, const QString &channel)
+{
+    return channel.isEmpty() ? node : node + QLatin1Char('.') + channel;
+}
+
+} // namespace
+
+aPm::aPm(const QString &id, const QString &node, const QString &channel, Orvex *link)
+    : QObject(nullptr)
+    , id(id)
+    , node(node)
+    , channel(channel)
+    , address(addressOf(node, channel))
+    , link(link)
+{
+    connect(link, &Orvex::AnsGetValue, this, &aPm::AnsGetValue, Qt::UniqueConnection);
+    connect(link, &Orvex::AnsStandby, this, &aPm::AnsStandby, Qt::UniqueConnection);
+    connect(link, &Orvex::AnsSyncRun, this, &aPm::AnsSyncRun, Qt::UniqueConnection);
+    connect(link, &Orvex::EvChangedIsBusy, this, &aPm::EvChangedIsBusy, Qt::UniqueConnection);
+    connect(link, &Orvex::EvChangedValue, this, &aPm::EvChangedValue, Qt::UniqueConnection);
+}
+
+void aPm::FlgOn()
+{
+    link->SendCommand(QStringLiteral("System"), QStringLiteral("flgon"), node);
+    link->SendCommand(QStringLiteral("System"), QStringLiteral("flgon"), address);
+}
+
+void aPm::StopEmergency()
+{
+    link->SendCommand(address, QStringLiteral("StopEmergency"), QString());
+}
+
+void aPm::Stop()
+{
+    link->SendCommand(address, QStringLiteral("Stop"), QString());
+}
+
+void aPm::Remote()
+{
+    link->SendCommand(address, QStringLiteral("Remote"), QString());
+}
+
+void aPm::GetValue()
+{
+    link->SendCommand(address, QStringLiteral("GetValue"), QString());
+}
+
+bool aPm::integerTarget(double target, qint32 &out)
+{
+    if (!std::isfinite(target))
+        return false;
+    const double whole = std::trunc(target);
+    if (whole < double(std::numeric_limits<qint32>::min())
+        || whole > double(std::numeric_limits<qint32>::max()))
+        return false;
+    out = qint32(whole);
+    return true;
+}
+
+bool aPm::SetValue(double target)
+{
+    qint32 pulses = 0;
+    if (!integerTarget(target, pulses))
+        return false;
+    link->SendCommand(address, QStringLiteral("SetValue %1").arg(pulses), QString());
+    return true;
+}
+
+void aPm::Speed(int selector)
+{
+    static const char *const words[] = {"SpeedHigh", "SpeedMiddle", "SpeedLow"};
+    if (selector < 0 || selector > 2)
+        return;
+    link->SendCommand(address, QLatin1String(words[selector]), QString());
+}
+
+void aPm::AnsGetValue(SMsg msg)
+{
+    if (msg.from != address)
+        return;
+    value = msg.params;
+    emit gotValue();
+}
+
+void aPm::EvChangedIsBusy(SMsg msg)
+{
+    if (msg.from != address)
+        return;
+    bool ok = false;
+    const int state = msg.params.toInt(&ok, 10);
+    busy = ok && state == 1;
+    emit changedIsBusy();
+}
+
+void aPm::EvChangedValue(SMsg msg)
+{
+    if (msg.from != address)
+        return;
+    value = msg.params;
+    emit newValue();
+}
+
+void aPm::AnsStandby(SMsg)
+{
+}
+
+void aPm::AnsSyncRun(SMsg)
+{
+}

@@ -1,0 +1,299 @@
+#include "node/body.h"
+
+#include <QDebug>
+
+#include "bus/orvex.h"
+#include "bus/vocabulary.h"
+#include "config/items.h"
+#include "config/paramstore.h"
+#include "devices/analias.h"
+#include "devices/apm.h"
+
+Body::Body()
+    : QObject(nullptr)
+{
+    link = new Orvex;
+    connect(link, &Orvex::AskHelp, this, &Body::AskHelp, Qt::UniqueConnection);
+    connect(link, &Orvex::AskGetChs, this, &Body::AskGetChs, Qt::UniqueConnection);
+    connect(link, &Orvex::AskGetChInfo, this, &Body::AskGetChInfo, Qt::UniqueConnection);
+    connect(link, &Orvex::AskIsBusy, this, &Body::AskIsBusy, Qt::UniqueConnection);
+    connect(link, &Orvex::AskStopEmergency, this, &Body::AskStopEmergency, Qt::UniqueConnection);
+    connect(link, &Orvex::AskStop, this, &Body::AskStop, Qt::UniqueConnection);
+    connect(link, &Orvex::AskRemote, this, &Body::AskRemote, Qt::UniqueConnection);
+    connect(link, &Orvex::AskGetValue, this, &Body::AskGetValue, Qt::UniqueConnection);
+    connect(link, &Orvex::AskSetValue, this, &Body::AskSetValue, Qt::UniqueConnection);
+    connect(link, &Orvex::AskSetValueREL, this, &Body::AskSetValueREL, Qt::UniqueConnection);
+    connect(link, &Orvex::AskSpeedHigh, this, &Body::AskSpeedHigh, Qt::UniqueConnection);
+    connect(link, &Orvex::AskSpeedMiddle, this, &Body::AskSpeedMiddle, Qt::UniqueConnection);
+    connect(link, &Orvex::AskSpeedLow, this, &Body::AskSpeedLow, Qt::UniqueConnection);
+
+    loadDefinitions();
+
+    const QString port = gParams.get(QStringLiteral("ORVEX_PORT"), QStringLiteral("60570"));
+    const QString server = gParams.get(QStringLiteral("ORVEX_SERVER"), QStringLiteral("localhost"));
+    const QString keyFile = gParams.get(QStringLiteral("KEY_FILE"), QStringLiteral("zerlint0"));
+    const QString name = gParams.get(QStringLiteral("NAME_ON_ORVEX"), QStringLiteral("zerlint0"));
+    link->MakeConnection(name, keyFile, server, port);
+
+    connect(link, &Orvex::ConnectionIsReady, this, &Body::orvexIsReady);
+}
+
+Body::~Body() = default;
+
+void Body::loadDefinitions()
+{
+    for (const QString &rest : gParams.restsOf(QStringLiteral("PM"))) {
+        QString id, node, channel;
+        takeItem(takeItem(takeItem(rest, id), node), channel);
+        qDebug() << "def PM : " << id << node << channel;
+        if (findPm(id)) {
+            qDebug() << QStringLiteral("PM : The ID %1 is already used. [%2]").arg(id, rest);
+            continue;
+        }
+        pmList.append(new aPm(id, node, channel, link));
+    }
+
+    for (const QString &rest : gParams.restsOf(QStringLiteral("ALIAS"))) {
+        QString name, id1, id2, factor1, factor2, offset;
+        QString left = takeItem(rest, name);
+        left = takeItem(left, id1);
+        left = takeItem(left, id2);
+        left = takeItem(left, factor1);
+        left = takeItem(left, factor2);
+        takeItem(left, offset);
+        qDebug() << "def ALIAS : " << name << id1 << id2 << factor1 << factor2 << offset;
+        aPm *pm1 = findPm(id1);
+        aPm *pm2 = pm1 ? findPm(id2) : nullptr;
+        if (!pm1 || !pm2) {
+            qDebug() << QStringLiteral("One of the Chs %1 and/or %2 is not defined. [%3]")
+                            .arg(id1, id2, rest);
+            continue;
+        }
+        if (!addAlias(name, pm1, pm2, factor1, factor2, offset))
+            qDebug() << QStringLiteral("ALIAS : The CH %1 is already defined. [%2]").arg(name, rest);
+    }
+}
+
+aPm *Body::findPm(const QString &id) const
+{
+    for (aPm *pm : pmList) {
+        if (pm->id == id)
+            return pm;
+    }
+    return nullptr;
+}
+
+anAlias *Body::findAlias(const QString &name) const
+{
+    for (anAlias *alias : aliasList) {
+        if (alias->name == name)
+            return alias;
+    }
+    return nullptr;
+}
+
+bool Body::addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
+                    const QString &factor2, const QString &offset)
+{
+    if (findAlias(name))
+        return false;
+    aliasList.append(new anAlias(name, pm1, pm2, factor1, factor2, offset, link));
+    return true;
+}
+
+QString Body::aliasNames() const
+{
+    QStringList names;
+    for (const anAlias *alias : aliasList)
+        names.append(alias->name);
+    return names.join(QLatin1Char(' '));
+}
+
+void Body::orvexIsReady(Orvex *)
+{
+    for (aPm *pm : pmList)
+        pm->FlgOn();
+    for (aPm *pm : pmList)
+        pm->GetValue();
+}
+
+bool Body::checkChannel(const SMsg &msg, bool busyMatters)
+{
+    if (msg.toCh.isEmpty()) {
+        link->SendReply(msg, QStringLiteral("Er:Channel is not selected"));
+        return false;
+    }
+    const anAlias *alias = findAlias(msg.toCh);
+    if (!alias) {
+        link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
+        return false;
+    }
+    if (busyMatters && alias->isBusy()) {
+        link->SendReply(msg, QStringLiteral("Er:Channel [%1] is busy").arg(msg.toCh));
+        return false;
+    }
+    return true;
+}
+
+void Body::AskHelp(SMsg msg)
+{
+    if (!msg.toCh.isEmpty()) {
+        link->SendReply(msg, QStringLiteral("Er:No help info for the ch %1.").arg(msg.toCh));
+        return;
+    }
+    if (msg.params.isEmpty()) {
+        QStringList names;
+        for (const VocabEntry *e = gVocabulary; e->id != VocabEnd; ++e) {
+            if (!e->name.startsWith(QLatin1Char('@')) && !e->name.startsWith(QLatin1Char('_')))
+                names.append(e->name);
+        }
+        link->SendReply(msg, names.join(QLatin1Char(' ')));
+        return;
+    }
+    for (const VocabEntry *e = gVocabulary; e->id != VocabEnd; ++e) {
+        if (e->name == msg.params) {
+            link->SendReply(msg, e->help);
+            return;
+        }
+    }
+    link->SendReply(msg, QStringLiteral("Er:The command %1 is not").arg(msg.params));
+}
+
+void Body::AskGetChs(SMsg msg)
+{
+    if (msg.toCh.isEmpty())
+        link->SendReply(msg, aliasNames());
+    else if (findAlias(msg.toCh))
+        link->SendReply(msg, msg.toCh);
+    else
+        link->SendReply(msg, QStringLiteral("Er:The ch [%1] is not defined").arg(msg.toCh));
+}
+
+void Body::AskGetChInfo(SMsg msg)
+{
+    if (msg.toCh.isEmpty()) {
+        link->SendReply(msg, QStringLiteral("Er: a Ch is not selected"));
+        return;
+    }
+    const anAlias *alias = findAlias(msg.toCh);
+    if (!alias)
+        link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
+    else
+        link->SendReply(msg, alias->infoText());
+}
+
+void Body::AskIsBusy(SMsg msg)
+{
+    if (msg.toCh.isEmpty()) {
+        link->SendReply(msg, QStringLiteral("0"));
+        return;
+    }
+    const anAlias *alias = findAlias(msg.toCh);
+    if (!alias)
+        link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
+    else
+        link->SendReply(msg, alias->isBusy() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void Body::AskStopEmergency(SMsg msg)
+{
+    if (!checkChannel(msg, false))
+        return;
+    findAlias(msg.toCh)->StopEmergency(msg);
+    link->SendReply(msg, QStringLiteral("Ok:"));
+}
+
+void Body::AskStop(SMsg msg)
+{
+    if (!checkChannel(msg, false))
+        return;
+    findAlias(msg.toCh)->Stop(msg);
+    link->SendReply(msg, QStringLiteral("Ok:"));
+}
+
+void Body::AskRemote(SMsg msg)
+{
+    if (!checkChannel(msg, true))
+        return;
+    findAlias(msg.toCh)->Remote(msg);
+    link->SendReply(msg, QStringLiteral("Ok:"));
+}
+
+void Body::AskGetValue(SMsg msg)
+{
+    if (!checkChannel(msg, true))
+        return;
+    anAlias *alias = findAlias(msg.toCh);
+    // One connection per alias; every pending request is answered when it signals.
+    connect(alias, &anAlias::gotValue, this, &Body::gotValue, Qt::UniqueConnection);
+    alias->GetValue(msg);
+}
+
+void Body::answerMove(const SMsg &msg, int result)
+{
+    switch (result) {
+    case anAlias::MoveSent:
+        link->SendReply(msg, QStringLiteral("Ok:"));
+        break;
+    case anAlias::MoveNoValue:
+        link->SendReply(msg, QStringLiteral("Er:Value is not given"));
+        break;
+    case anAlias::MoveNotANumber:
+        link->SendReply(msg, QStringLiteral("Er:Value [%1] is not a number").arg(msg.args.value(1)));
+        break;
+    case anAlias::MoveBusy:
+        link->SendReply(msg, QStringLiteral("Er:Channel [%1] is busy").arg(msg.toCh));
+        break;
+    default:
+        link->SendReply(msg, QStringLiteral("Er:Channel [%1] cannot be moved").arg(msg.toCh));
+        break;
+    }
+}
+
+void Body::AskSetValue(SMsg msg)
+{
+    if (!checkChannel(msg, true))
+        return;
+    answerMove(msg, findAlias(msg.toCh)->SetValue(msg));
+}
+
+void Body::AskSetValueREL(SMsg msg)
+{
+    if (!checkChannel(msg, true))
+        return;
+    answerMove(msg, findAlias(msg.toCh)->SetValueREL(msg));
+}
+
+void Body::askSpeed(const SMsg &msg, int selector)
+{
+    if (!checkChannel(msg, true))
+        return;
+    findAlias(msg.toCh)->Speed(msg, selector);
+    link->SendReply(msg, QStringLiteral("Ok:"));
+}
+
+void Body::AskSpeedHigh(SMsg msg)
+{
+    askSpeed(msg, 0);
+}
+
+void Body::AskSpeedMiddle(SMsg msg)
+{
+    askSpeed(msg, 1);
+}
+
+void Body::AskSpeedLow(SMsg msg)
+{
+    askSpeed(msg, 2);
+}
+
+void Body::gotValue()
+{
+    anAlias *alias = qobject_cast<anAlias *>(sender());
+    if (!alias)
+        return;
+    disconnect(alias, &anAlias::gotValue, this, &Body::gotValue);
+    const QList<SMsg> pending = alias->takePendingValueRequests();
+    for (const SMsg &request : pending)
+        link->SendReply(request, alias->valueText());
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "bus/smsg.h"
+
+class Orvex;
+class aPm;
+class anAlias;
+
+// The service node: owns the link, the controller proxies and the aliases, answers clients.
+class Body : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(Body)
+
+public:
+    Body();
+    ~Body() override;
+
+    aPm *findPm(const QString &id) const;
+    anAlias *findAlias(const QString &name) const;
+    bool addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
+                  const QString &factor2, const QString &offset);
+    QString aliasNames() const;
+
+private slots:
+    void orvexIsReady(Orvex *);
+    void AskHelp(SMsg msg);
+    void AskGetChs(SMsg msg);
+    void AskGetChInfo(SMsg msg);
+    void AskIsBusy(SMsg msg);
+    void AskStopEmergency(SMsg msg);
+    void AskStop(SMsg msg);
+    void AskRemote(SMsg msg);
+    void AskGetValue(SMsg msg);
+    void AskSetValue(SMsg msg);
+    void AskSetValueREL(SMsg msg);
+    void AskSpeedHigh(SMsg msg);
+    void AskSpeedMiddle(SMsg msg);
+    void AskSpeedLow(SMsg msg);
+    void gotValue();
+
+private:
+    void loadDefinitions();
+    bool checkChannel(const SMsg &msg, bool busyMatters);
+    void answerMove(const SMsg &msg, int result);
+    void askSpeed(const SMsg &msg, int selector);
+
+    Orvex *link = nullptr;
+    QList<aPm *> pmList;
+    QList<anAlias *> aliasList;
+};

@@ -1,0 +1,149 @@
+#include "fakebus.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QTest>
+
+FakeBus::FakeBus()
+{
+    server.listen(QHostAddress::LocalHost, 0);
+    connect(&server, &QTcpServer::newConnection, this, [this] {
+        QTcpSocket *next = server.nextPendingConnection();
+        if (peer) {   // one node per bus
+            next->close();
+            next->deleteLater();
+            return;
+        }
+        peer = next;
+        connect(peer, &QTcpSocket::readyRead, this, &FakeBus::readPeer);
+    });
+}
+
+FakeBus::~FakeBus()
+{
+    if (peer)
+        peer->disconnect(this);
+}
+
+bool FakeBus::waitForNode(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return peer != nullptr; }, timeoutMs);
+}
+
+void FakeBus::send(const QByteArray &bytes)
+{
+    if (!peer)
+        return;
+    peer->write(bytes);
+    peer->flush();
+}
+
+QByteArray FakeBus::login(int challenge, const QByteArray &answer)
+{
+    if (!waitForNode())
+        return QByteArray();
+    send(QByteArray::number(challenge) + "\n");
+    const QByteArray line = nextLine();
+    if (!line.isNull())
+        send(answer);
+    return line;
+}
+
+void FakeBus::readPeer()
+{
+    const QByteArray bytes = peer->readAll();
+    received += bytes;
+    buffer += bytes;
+    qsizetype end;
+    while ((end = buffer.indexOf('\n')) >= 0) {
+        lines.append(buffer.left(end));
+        buffer.remove(0, end + 1);
+    }
+}
+
+QByteArray FakeBus::nextLine(int timeoutMs)
+{
+    if (!QTest::qWaitFor([this] { return !lines.isEmpty(); }, timeoutMs))
+        return QByteArray();
+    return lines.takeFirst();
+}
+
+bool FakeBus::waitFor(const QByteArray &want, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    skipped.clear();
+    for (;;) {
+        const QByteArray line = nextLine(int(qMax<qint64>(deadline.remainingTime(), 0)));
+        if (line.isNull())
+            return false;
+        if (line == want)
+            return true;
+        skipped.append(line);
+    }
+}
+
+bool FakeBus::quiet(int graceMs)
+{
+    QTest::qWait(graceMs);
+    QCoreApplication::processEvents();
+    return lines.isEmpty();
+}
+
+NodeProcess::NodeProcess()
+{
+    proc.setWorkingDirectory(folder.path());
+    proc.setProcessChannelMode(QProcess::SeparateChannels);
+    QObject::connect(&proc, &QProcess::readyReadStandardError,
+                     [this] { errors += proc.readAllStandardError(); });
+}
+
+NodeProcess::~NodeProcess()
+{
+    if (proc.state() != QProcess::NotRunning) {
+        proc.kill();
+        proc.waitForFinished(5000);
+    }
+}
+
+QString NodeProcess::binary()
+{
+    const QByteArray fromEnv = qgetenv("ZERLINT_BIN");
+    if (!fromEnv.isEmpty())
+        return QString::fromLocal8Bit(fromEnv);
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/zerlint");
+}
+
+void NodeProcess::writeFile(const QString &name, const QByteArray &contents)
+{
+    QFile file(folder.filePath(name));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(contents);
+}
+
+bool NodeProcess::start(const QStringList &args)
+{
+    proc.start(binary(), args);
+    return proc.waitForStarted(5000);
+}
+
+int NodeProcess::waitForExit(int timeoutMs)
+{
+    if (!QTest::qWaitFor([this] { return proc.state() == QProcess::NotRunning; }, timeoutMs))
+        return -1;
+    if (proc.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return proc.exitCode();
+}
+
+QByteArray NodeProcess::log()
+{
+    errors += proc.readAllStandardError();
+    return errors;
+}
+
+bool NodeProcess::waitForLog(const QByteArray &text, int timeoutMs)
+{
+    return QTest::qWaitFor([this, &text] { return log().contains(text); }, timeoutMs);
+}
