@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 FakeBus::FakeBus()
 {
@@ -57,15 +59,29 @@ void FakeBus::readPeer()
     received += bytes;
     buffer += bytes;
     qsizetype end;
+    bool any = false;
     while ((end = buffer.indexOf('\n')) >= 0) {
         lines.append(buffer.left(end));
         buffer.remove(0, end + 1);
+        any = true;
     }
+    if (any)
+        emit lineArrived();
 }
 
 QByteArray FakeBus::nextLine(int timeoutMs)
 {
-    if (!QTest::qWaitFor([this] { return !lines.isEmpty(); }, timeoutMs))
+    if (lines.isEmpty()) {
+        // Woken by the line itself rather than by polling, so waits cost no more than the wire.
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(this, &FakeBus::lineArrived, &loop, &QEventLoop::quit);
+        timer.start(timeoutMs);
+        loop.exec();
+    }
+    if (lines.isEmpty())
         return QByteArray();
     return lines.takeFirst();
 }

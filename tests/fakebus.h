@@ -41,6 +41,9 @@ public:
     QByteArray raw() const { return received; }
     QList<QByteArray> skipped;
 
+signals:
+    void lineArrived();
+
 private:
     void readPeer();
 
