@@ -1,0 +1,193 @@
+#include "sim/simaxis.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+#include <type_traits>
+
+#include "config/items.h"
+#include "config/paramstore.h"
+
+bool AxisSpec::parse(const QString &rest, QString &error)
+{
+    QString address;
+    QString left = takeItem(rest, address);
+    if (address.isEmpty()) {
+        error = QStringLiteral("no address");
+        return false;
+    }
+    const qsizetype dot = address.indexOf(QLatin1Char('.'));
+    node = dot < 0 ? address : address.left(dot);
+    channel = dot < 0 ? QString() : address.mid(dot + 1);
+    if (node.isEmpty() || (dot >= 0 && channel.isEmpty()) || address.contains(QLatin1Char('>'))
+        || address.contains(QLatin1Char(' '))) {
+        error = QStringLiteral("address [%1] is not a bus address").arg(address);
+        return false;
+    }
+
+    QStringList items;
+    while (!left.isEmpty()) {
+        QString item;
+        left = takeItem(left, item);
+        if (!item.isEmpty())
+            items.append(item);
+    }
+    if (items.size() > 6) {
+        error = QStringLiteral("more than six numbers");
+        return false;
+    }
+    // Positions are whole pulses, speeds may be fractions; missing numbers keep their defaults.
+    auto take = [&](int i, const char *what, auto &out) {
+        if (i >= items.size())
+            return true;
+        bool ok = false;
+        if constexpr (std::is_same_v<std::decay_t<decltype(out)>, qint64>)
+            out = items.at(i).toLongLong(&ok);
+        else
+            out = items.at(i).toDouble(&ok);
+        if (!ok)
+            error = QStringLiteral("%1 [%2] is not a number").arg(QLatin1String(what), items.at(i));
+        return ok;
+    };
+    if (!take(0, "initial", initial) || !take(1, "high", speeds[0]) || !take(2, "middle", speeds[1])
+        || !take(3, "low", speeds[2]) || !take(4, "min", min) || !take(5, "max", max))
+        return false;
+    for (const double s : speeds) {
+        if (!(s > 0)) {
+            error = QStringLiteral("speeds must be above 0");
+            return false;
+        }
+    }
+    if (min > max || initial < min || initial > max) {
+        error = QStringLiteral("initial %1 is not within the limits %2..%3").arg(initial).arg(min).arg(max);
+        return false;
+    }
+    return true;
+}
+
+bool readAxisFile(const QString &fileName, QList<AxisSpec> &axes)
+{
+    ParamStore store;
+    if (!store.readFile(fileName))
+        return false;
+    for (const QString &rest : store.restsOf(QStringLiteral("AXIS"))) {
+        AxisSpec spec;
+        QString error;
+        if (!spec.parse(rest, error)) {
+            qDebug() << "AXIS skipped:" << error << rest.trimmed();
+            continue;
+        }
+        const auto same = std::find_if(axes.cbegin(), axes.cend(), [&spec](const AxisSpec &a) {
+            return a.address() == spec.address();
+        });
+        if (same != axes.cend()) {
+            qDebug() << "AXIS skipped: address defined twice" << spec.address();
+            continue;
+        }
+        axes.append(spec);
+    }
+    return true;
+}
+
+SimAxis::SimAxis(const AxisSpec &spec, double timeScale, QObject *parent)
+    : QObject(parent)
+    , spec(spec)
+    , timeScale(timeScale > 0 ? timeScale : 1.0)
+    , place(double(spec.initial))
+    , reported(spec.initial)
+{
+    timer.setInterval(TickMs);
+    connect(&timer, &QTimer::timeout, this, &SimAxis::tick);
+}
+
+qint64 SimAxis::position() const
+{
+    return qint64(std::llround(place));
+}
+
+void SimAxis::handle(const SMsg &msg, const QStringList &args)
+{
+    const QString &word = msg.command;
+    auto reply = [&](const QString &text) {
+        emit replied(msg.from, QLatin1Char('@') + word + QLatin1Char(' ') + text);
+    };
+    if (word.startsWith(QLatin1Char('@')) || word.startsWith(QLatin1Char('_')))
+        return;   // replies and events need no answer
+    if (word == QLatin1String("GetValue")) {
+        reply(QString::number(position()));
+    } else if (word == QLatin1String("SetValue")) {
+        setValue(msg, args);
+    } else if (word == QLatin1String("Stop") || word == QLatin1String("StopEmergency")) {
+        reply(QStringLiteral("Ok:"));
+        if (moving) {
+            qDebug() << address() << word << "at" << position();
+            halt();
+        }
+    } else if (word == QLatin1String("Remote")) {
+        reply(QStringLiteral("Ok:"));
+    } else if (word == QLatin1String("SpeedHigh") || word == QLatin1String("SpeedMiddle")
+               || word == QLatin1String("SpeedLow")) {
+        speed = word == QLatin1String("SpeedHigh") ? 0 : word == QLatin1String("SpeedMiddle") ? 1 : 2;
+        reply(QStringLiteral("Ok:"));
+    } else {
+        reply(QStringLiteral("Er: Undefined Command"));
+    }
+}
+
+void SimAxis::setValue(const SMsg &msg, const QStringList &args)
+{
+    auto reply = [&](const QString &text) { emit replied(msg.from, QStringLiteral("@SetValue ") + text); };
+    if (moving) {
+        reply(QStringLiteral("Er: Busy, moving to %1").arg(target));
+        return;
+    }
+    if (args.isEmpty()) {
+        reply(QStringLiteral("Er: No target given"));
+        return;
+    }
+    bool ok = false;
+    const qint64 wanted = args.first().toLongLong(&ok);
+    if (!ok) {
+        reply(QStringLiteral("Er: Target [%1] is not an integer").arg(args.first()));
+        return;
+    }
+    if (wanted < spec.min || wanted > spec.max) {
+        reply(QStringLiteral("Er: Target %1 is outside the limits %2..%3").arg(wanted).arg(spec.min).arg(spec.max));
+        return;
+    }
+    reply(QStringLiteral("Ok:"));
+    qDebug() << address() << "moves from" << position() << "to" << wanted;
+    target = wanted;
+    moving = true;
+    emit announced(QStringLiteral("_ChangedIsBusy 1"));
+    clock.start();
+    timer.start();
+}
+
+void SimAxis::tick()
+{
+    const double step = spec.speeds[speed] * timeScale * double(clock.restart()) / 1000.0;
+    const double distance = double(target) - place;
+    if (std::fabs(distance) <= step) {
+        place = double(target);
+        halt();
+        return;
+    }
+    place += distance > 0 ? step : -step;
+    if (position() != reported) {
+        reported = position();
+        emit announced(QStringLiteral("_ChangedValue %1").arg(reported));
+    }
+}
+
+void SimAxis::halt()
+{
+    timer.stop();
+    moving = false;
+    place = double(position());   // stands on a whole pulse
+    reported = position();
+    emit announced(QStringLiteral("_ChangedValue %1").arg(reported));
+    emit announced(QStringLiteral("_ChangedIsBusy 0"));
+    qDebug() << address() << "stands at" << reported;
+}

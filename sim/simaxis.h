@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include "bus/smsg.h"
+
+// One simulated controller channel as an AXIS line of the simulator's configuration defines it:
+//   AXIS <node>[.<channel>] [initial [high [middle [low [min [max]]]]]]
+// positions in pulses, speeds in pulses per second.
+struct AxisSpec
+{
+    QString node;
+    QString channel;   // empty: the bare node is the channel
+    qint64 initial = 0;
+    double speeds[3] = {2000, 1000, 200};   // SpeedHigh, SpeedMiddle, SpeedLow
+    qint64 min = -1000000;
+    qint64 max = 1000000;
+
+    QString address() const { return channel.isEmpty() ? node : node + QLatin1Char('.') + channel; }
+    // Fills the spec from the text after the AXIS key; the reason in error when it is refused.
+    bool parse(const QString &rest, QString &error);
+};
+
+// Every AXIS entry of a configuration file; bad lines are reported on the debug log and skipped.
+// False when the file cannot be read.
+bool readAxisFile(const QString &fileName, QList<AxisSpec> &axes);
+
+// A pulse-motor channel that moves at its selected speed on the event loop's timer.
+class SimAxis : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(SimAxis)
+
+public:
+    static constexpr int TickMs = 100;   // real time between two position updates
+
+    SimAxis(const AxisSpec &spec, double timeScale, QObject *parent = nullptr);
+
+    QString address() const { return spec.address(); }
+    qint64 position() const;
+    bool isMoving() const { return moving; }
+
+    // A command addressed to this channel; args are its parameters.
+    void handle(const SMsg &msg, const QStringList &args);
+
+signals:
+    // A reply line for the asker's full address (text starts with "@").
+    void replied(const QString &to, const QString &text);
+    // An event of this channel for its subscribers (text starts with "_").
+    void announced(const QString &text);
+
+private:
+    void setValue(const SMsg &msg, const QStringList &args);
+    void tick();
+    void halt();
+
+    const AxisSpec spec;
+    const double timeScale;
+    double place;          // exact position; reported rounded to whole pulses
+    qint64 target = 0;
+    qint64 reported;       // last position announced
+    int speed = 1;         // index into spec.speeds
+    bool moving = false;
+    QTimer timer;
+    QElapsedTimer clock;
+};
