@@ -1,0 +1,82 @@
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <unistd.h>
+
+#include "bus/orvex.h"
+#include "tools/clientsession.h"
+
+// The key list of a key file named with or without its ".key", read as the node reads its own.
+static QStringList readKeys(QString file)
+{
+    if (file.endsWith(QLatin1String(".key")))
+        file.chop(4);
+    Orvex reader;
+    reader.ReadKeyFile(file);   // ends the process when there is no key
+    return reader.keyList();
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvex-client"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Logs in to the bus and sends each LINE argument as one line, or else the lines of standard\n"
+        "input; shows every line sent (->) and received (<-). Exit status: 0 done or matched,\n"
+        "1 nothing matched --until in time, 2 no connection or login refused."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("name"), QStringLiteral("Node name to log in under (default client)."),
+         QStringLiteral("name"), QStringLiteral("client")},
+        {QStringLiteral("keys"), QStringLiteral("Key file (default zerlint0.key)."), QStringLiteral("file"),
+         QStringLiteral("zerlint0.key")},
+        {QStringLiteral("server"), QStringLiteral("Bus server host (default 127.0.0.1)."),
+         QStringLiteral("host"), QStringLiteral("127.0.0.1")},
+        {QStringLiteral("port"), QStringLiteral("Bus server port (default 60570)."), QStringLiteral("n"),
+         QStringLiteral("60570")},
+        {QStringLiteral("until"), QStringLiteral("End with status 0 once a received line matches."),
+         QStringLiteral("regex")},
+        {QStringLiteral("timeout"),
+         QStringLiteral("End with status 1 after this time (default 10 with --until, else none)."),
+         QStringLiteral("seconds")},
+        {QStringLiteral("drain"),
+         QStringLiteral("Without --until, end once nothing arrived for this long after the last line sent (default 500)."),
+         QStringLiteral("ms"), QStringLiteral("500")},
+    });
+    parser.addPositionalArgument(QStringLiteral("line"), QStringLiteral("A line to send, e.g. \"zerlint0 GetChs\"."),
+                                 QStringLiteral("[line...]"));
+    parser.process(app);
+
+    QTextStream err(stderr);
+    ClientSession::Options options;
+    options.name = parser.value(QStringLiteral("name"));
+    options.server = parser.value(QStringLiteral("server"));
+    options.lines = parser.positionalArguments();
+    options.readInput = options.lines.isEmpty();
+    options.until.setPattern(parser.value(QStringLiteral("until")));
+
+    bool portOk = false;
+    const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
+    bool timeoutOk = true;
+    const double timeout = parser.isSet(QStringLiteral("timeout"))
+        ? parser.value(QStringLiteral("timeout")).toDouble(&timeoutOk)
+        : (parser.isSet(QStringLiteral("until")) ? 10.0 : 0.0);
+    bool drainOk = false;
+    options.drainMs = parser.value(QStringLiteral("drain")).toInt(&drainOk);
+    if (!portOk || port > 65535 || !timeoutOk || timeout < 0 || !drainOk || options.drainMs < 0
+        || !options.until.isValid() || options.name.isEmpty()) {
+        err << "orvex-client: needs --port 0..65535, --timeout and --drain of 0 or more, a valid --until, a --name\n";
+        return ClientSession::Failed;
+    }
+    options.port = quint16(port);
+    options.timeoutMs = int(timeout * 1000);
+    options.keys = readKeys(parser.value(QStringLiteral("keys")));
+
+    ClientSession session(options);
+    QObject::connect(&session, &ClientSession::finished, &app, &QCoreApplication::exit);
+    session.start();
+    return app.exec();
+}
