@@ -115,13 +115,16 @@ void SimAxis::handle(const SMsg &msg, const QStringList &args)
     if (word.startsWith(QLatin1Char('@')) || word.startsWith(QLatin1Char('_')))
         return;   // replies and events need no answer
     if (word == QLatin1String("GetValue")) {
+        if (moving && advance())
+            halt();
         reply(QString::number(position()));
     } else if (word == QLatin1String("SetValue")) {
         setValue(msg, args);
     } else if (word == QLatin1String("Stop") || word == QLatin1String("StopEmergency")) {
         reply(QStringLiteral("Ok:"));
         if (moving) {
-            qDebug() << address() << word << "at" << position();
+            advance();   // it stops where it is now, not where the last tick left it
+            qDebug() << address() << word;
             halt();
         }
     } else if (word == QLatin1String("Remote")) {
@@ -165,16 +168,24 @@ void SimAxis::setValue(const SMsg &msg, const QStringList &args)
     timer.start();
 }
 
-void SimAxis::tick()
+bool SimAxis::advance()
 {
     const double step = spec.speeds[speed] * timeScale * double(clock.restart()) / 1000.0;
     const double distance = double(target) - place;
     if (std::fabs(distance) <= step) {
         place = double(target);
+        return true;
+    }
+    place += distance > 0 ? step : -step;
+    return false;
+}
+
+void SimAxis::tick()
+{
+    if (advance()) {
         halt();
         return;
     }
-    place += distance > 0 ? step : -step;
     if (position() != reported) {
         reported = position();
         emit announced(QStringLiteral("_ChangedValue %1").arg(reported));

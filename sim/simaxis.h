@@ -56,6 +56,8 @@ signals:
 
 private:
     void setValue(const SMsg &msg, const QStringList &args);
+    // Moves by what the selected speed covered since the last call; true once at the target.
+    bool advance();
     void tick();
     void halt();
 
