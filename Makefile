@@ -23,5 +23,11 @@ sanitize: deps
 	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS) --timeout 300
 
+demo: build
+	./scripts/demo $(BUILD)
+
+run: build
+	./scripts/run $(BUILD)
+
 clean:
 	rm -rf $(BUILD) $(SANBUILD)
