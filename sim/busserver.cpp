@@ -37,9 +37,9 @@ bool BusServer::listen(const QHostAddress &address, quint16 port)
     return server.listen(address, port);
 }
 
-SimAxis *BusServer::addAxis(const AxisSpec &spec, double timeScale)
+SimAxis *BusServer::addAxis(const AxisSetup &setup, double timeScale)
 {
-    auto *axis = new SimAxis(spec, timeScale, this);
+    auto *axis = new SimAxis(setup, timeScale, this);
     const QString address = axis->address();
     connect(axis, &SimAxis::replied, this,
             [this, address](const QString &to, const QString &text) { deliver(address, to, text); });

@@ -29,7 +29,7 @@ public:
     QString errorString() const { return server.errorString(); }
 
     // A simulated channel; its node name is then taken on the bus.
-    SimAxis *addAxis(const AxisSpec &spec, double timeScale);
+    SimAxis *addAxis(const AxisSetup &setup, double timeScale);
     QStringList nodeNames() const;
 
 private:

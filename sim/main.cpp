@@ -54,15 +54,15 @@ int main(int argc, char *argv[])
     }
 
     const QString config = parser.positionalArguments().value(0, QStringLiteral("sim.cfg"));
-    QList<AxisSpec> specs;
-    if (!readAxisFile(config, specs)) {
+    QList<AxisSetup> setups;
+    if (!readAxisFile(config, setups)) {
         err << "orvex-sim: cannot read " << config << "\n";
         return 1;
     }
 
     BusServer bus(readKeys(parser.value(QStringLiteral("keys"))));
-    for (const AxisSpec &spec : std::as_const(specs)) {
-        const SimAxis *axis = bus.addAxis(spec, timeScale);
+    for (const AxisSetup &setup : std::as_const(setups)) {
+        const SimAxis *axis = bus.addAxis(setup, timeScale);
         qDebug() << "controller" << axis->address() << "at" << axis->position();
     }
     if (!bus.listen(address, quint16(port))) {

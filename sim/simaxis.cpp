@@ -9,7 +9,7 @@
 #include "config/items.h"
 #include "config/paramstore.h"
 
-bool AxisSpec::parse(const QString &rest, QString &error)
+bool AxisSetup::parse(const QString &rest, QString &error)
 {
     QString address;
     QString left = takeItem(rest, address);
@@ -66,36 +66,36 @@ bool AxisSpec::parse(const QString &rest, QString &error)
     return true;
 }
 
-bool readAxisFile(const QString &fileName, QList<AxisSpec> &axes)
+bool readAxisFile(const QString &fileName, QList<AxisSetup> &axes)
 {
     ParamStore store;
     if (!store.readFile(fileName))
         return false;
     for (const QString &rest : store.restsOf(QStringLiteral("AXIS"))) {
-        AxisSpec spec;
+        AxisSetup setup;
         QString error;
-        if (!spec.parse(rest, error)) {
+        if (!setup.parse(rest, error)) {
             qDebug() << "AXIS skipped:" << error << rest.trimmed();
             continue;
         }
-        const auto same = std::find_if(axes.cbegin(), axes.cend(), [&spec](const AxisSpec &a) {
-            return a.address() == spec.address();
+        const auto same = std::find_if(axes.cbegin(), axes.cend(), [&setup](const AxisSetup &a) {
+            return a.address() == setup.address();
         });
         if (same != axes.cend()) {
-            qDebug() << "AXIS skipped: address defined twice" << spec.address();
+            qDebug() << "AXIS skipped: address defined twice" << setup.address();
             continue;
         }
-        axes.append(spec);
+        axes.append(setup);
     }
     return true;
 }
 
-SimAxis::SimAxis(const AxisSpec &spec, double timeScale, QObject *parent)
+SimAxis::SimAxis(const AxisSetup &setup, double timeScale, QObject *parent)
     : QObject(parent)
-    , spec(spec)
+    , setup(setup)
     , timeScale(timeScale > 0 ? timeScale : 1.0)
-    , place(double(spec.initial))
-    , reported(spec.initial)
+    , place(double(setup.initial))
+    , reported(setup.initial)
 {
     timer.setInterval(TickMs);
     connect(&timer, &QTimer::timeout, this, &SimAxis::tick);
@@ -155,8 +155,8 @@ void SimAxis::setValue(const SMsg &msg, const QStringList &args)
         reply(QStringLiteral("Er: Target [%1] is not an integer").arg(args.first()));
         return;
     }
-    if (wanted < spec.min || wanted > spec.max) {
-        reply(QStringLiteral("Er: Target %1 is outside the limits %2..%3").arg(wanted).arg(spec.min).arg(spec.max));
+    if (wanted < setup.min || wanted > setup.max) {
+        reply(QStringLiteral("Er: Target %1 is outside the limits %2..%3").arg(wanted).arg(setup.min).arg(setup.max));
         return;
     }
     reply(QStringLiteral("Ok:"));
@@ -170,7 +170,7 @@ void SimAxis::setValue(const SMsg &msg, const QStringList &args)
 
 bool SimAxis::advance()
 {
-    const double step = spec.speeds[speed] * timeScale * double(clock.restart()) / 1000.0;
+    const double step = setup.speeds[speed] * timeScale * double(clock.restart()) / 1000.0;
     const double distance = double(target) - place;
     if (std::fabs(distance) <= step) {
         place = double(target);

@@ -12,7 +12,7 @@
 // One simulated controller channel as an AXIS line of the simulator's configuration defines it:
 //   AXIS <node>[.<channel>] [initial [high [middle [low [min [max]]]]]]
 // positions in pulses, speeds in pulses per second.
-struct AxisSpec
+struct AxisSetup
 {
     QString node;
     QString channel;   // empty: the bare node is the channel
@@ -22,13 +22,13 @@ struct AxisSpec
     qint64 max = 1000000;
 
     QString address() const { return channel.isEmpty() ? node : node + QLatin1Char('.') + channel; }
-    // Fills the spec from the text after the AXIS key; the reason in error when it is refused.
+    // Fills this from the text after the AXIS key; the reason in error when it is refused.
     bool parse(const QString &rest, QString &error);
 };
 
 // Every AXIS entry of a configuration file; bad lines are reported on the debug log and skipped.
 // False when the file cannot be read.
-bool readAxisFile(const QString &fileName, QList<AxisSpec> &axes);
+bool readAxisFile(const QString &fileName, QList<AxisSetup> &axes);
 
 // A pulse-motor channel that moves at its selected speed on the event loop's timer.
 class SimAxis : public QObject
@@ -39,9 +39,9 @@ class SimAxis : public QObject
 public:
     static constexpr int TickMs = 100;   // real time between two position updates
 
-    SimAxis(const AxisSpec &spec, double timeScale, QObject *parent = nullptr);
+    SimAxis(const AxisSetup &setup, double timeScale, QObject *parent = nullptr);
 
-    QString address() const { return spec.address(); }
+    QString address() const { return setup.address(); }
     qint64 position() const;
     bool isMoving() const { return moving; }
 
@@ -61,12 +61,12 @@ private:
     void tick();
     void halt();
 
-    const AxisSpec spec;
+    const AxisSetup setup;
     const double timeScale;
     double place;          // exact position; reported rounded to whole pulses
     qint64 target = 0;
     qint64 reported;       // last position announced
-    int speed = 1;         // index into spec.speeds
+    int speed = 1;         // index into setup.speeds
     bool moving = false;
     QTimer timer;
     QElapsedTimer clock;

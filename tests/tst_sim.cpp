@@ -84,13 +84,13 @@ QList<QByteArray> thenEnd(const QByteArray &line, const QByteArray &end)
 std::unique_ptr<BusServer> makeBus(double timeScale = 10)
 {
     auto bus = std::make_unique<BusServer>(keys);
-    AxisSpec axis;
-    QString error;
-    if (!axis.parse("pmc01.ax1 100 2000 1000 200 -1000 1000", error))
-        qFatal("%s", qPrintable(error));
-    bus->addAxis(axis, timeScale);
-    axis.parse("pmc02 7", error);
-    bus->addAxis(axis, timeScale);
+    for (const char *line : {"pmc01.ax1 100 2000 1000 200 -1000 1000", "pmc02 7"}) {
+        AxisSetup axis;
+        QString error;
+        if (!axis.parse(line, error))
+            qFatal("%s", qPrintable(error));
+        bus->addAxis(axis, timeScale);
+    }
     bus->listen(QHostAddress::LocalHost, 0);
     return bus;
 }
@@ -333,7 +333,7 @@ private slots:
                    "AXIS f. 0                       # empty channel\n"
                    "AXIS g 1 2 3 4 5 6 7            # too many numbers\n");
         file.close();
-        QList<AxisSpec> axes;
+        QList<AxisSetup> axes;
         QVERIFY(readAxisFile(file.fileName(), axes));
         QCOMPARE(axes.size(), 2);
         QCOMPARE(axes.at(0).address(), QString("a.x"));
@@ -346,11 +346,11 @@ private slots:
         QVERIFY(!readAxisFile(dir.filePath("missing.cfg"), axes));
 
         // The example controllers are those the example node configuration uses.
-        QList<AxisSpec> examples;
+        QList<AxisSetup> examples;
         QVERIFY(readAxisFile(QFINDTESTDATA("../examples/sim.cfg"), examples));
         QStringList addresses;
-        for (const AxisSpec &spec : examples)
-            addresses.append(spec.address());
+        for (const AxisSetup &setup : examples)
+            addresses.append(setup.address());
         QCOMPARE(addresses, (QStringList{"pmc01.ax1", "pmc01.ax2", "pmc02"}));
     }
 };

@@ -26,10 +26,10 @@ public:
     explicit System(double timeScale)
         : bus(exampleKeys())
     {
-        QList<AxisSpec> specs;
-        readAxisFile(QFINDTESTDATA("../examples/sim.cfg"), specs);
-        for (const AxisSpec &spec : specs)
-            axes.append(bus.addAxis(spec, timeScale));
+        QList<AxisSetup> setups;
+        readAxisFile(QFINDTESTDATA("../examples/sim.cfg"), setups);
+        for (const AxisSetup &setup : setups)
+            axes.append(bus.addAxis(setup, timeScale));
         bus.listen(QHostAddress::LocalHost, 0);
         QFile keys(QFINDTESTDATA("../examples/demo.key"));
         keys.open(QIODevice::ReadOnly);
