@@ -3,50 +3,17 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
+#include <array>
 
-#include "config/items.h"
 #include "config/paramstore.h"
 
 namespace {
 
-QStringList *gCaptured = nullptr;
+QStringList gLog;   // the debug messages of the running test; other messages go on as before
 QtMessageHandler gPrevious = nullptr;
-
-void captureDebug(QtMsgType type, const QMessageLogContext &context, const QString &text)
+void capture(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (type == QtDebugMsg && gCaptured)
-        gCaptured->append(text);
-    else if (gPrevious)
-        gPrevious(type, context, text);
-}
-
-// Collects the debug messages written while it lives.
-struct DebugLog
-{
-    DebugLog() { gCaptured = &lines; gPrevious = qInstallMessageHandler(captureDebug); }
-    ~DebugLog() { qInstallMessageHandler(gPrevious); gCaptured = nullptr; }
-    QStringList lines;
-};
-
-QStringList entriesOf(const ParamStore &store)
-{
-    QStringList out;
-    for (const ParamEntry &e : store.allEntries())
-        out << e.key + '|' + e.value + '|' + e.rest;
-    return out;
-}
-
-// An expected diagnostic is the exact text, or "~" and a part of it.
-void compareDiagnostics(const QStringList &seen, const QStringList &expected)
-{
-    QCOMPARE(seen.size(), expected.size());
-    for (qsizetype i = 0; i < seen.size(); ++i) {
-        if (expected.at(i).startsWith('~'))
-            QVERIFY2(seen.at(i).contains(expected.at(i).mid(1)), qPrintable(seen.at(i)));
-        else
-            QCOMPARE(seen.at(i), expected.at(i));
-    }
+    type == QtDebugMsg ? gLog.append(text) : gPrevious(type, context, text);
 }
 
 } // namespace
@@ -56,250 +23,85 @@ class tst_config : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
-    void takeItem_data();
-    void takeItem();
-    void comments_data();
-    void comments();
-    void readFile_data();
-    void readFile();
-    void lookups_data();
+    void initTestCase() { gPrevious = qInstallMessageHandler(capture); }
+    void cleanup() { QDir::setCurrent(QDir::tempPath()); }   // out of the row's folder before it goes
+    void startUp_data();
+    void startUp();
     void lookups();
-    void commandLine_data();
-    void commandLine();
-
-private:
-    void writeFiles(const QStringList &files);
-    std::unique_ptr<QTemporaryDir> tmp;
-    QString savedDir;
 };
 
-void tst_config::init()
+// The command line, then the chosen file: the entries in the store and the diagnostics written.
+void tst_config::startUp_data()
 {
-    savedDir = QDir::currentPath();
-    tmp = std::make_unique<QTemporaryDir>();
-    QVERIFY(tmp->isValid());
-    QVERIFY(QDir::setCurrent(tmp->path()));
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("files");   // "name:contents"; files c1 and c2 are always there
+    QTest::addColumn<QStringList>("entries");   // key|value|rest
+    QTest::addColumn<QStringList>("log");
+    const auto row = [](const char *name, const QStringList &args, const QStringList &files,
+                        const QStringList &entries, const QStringList &log = {}) {
+        QTest::newRow(name) << args << files << entries << log;
+    };
+    const QString cantOpen = QStringLiteral("Can't open config file :  \"%1\"");
+    const QString close = QStringLiteral("\"In a line [%1] item is started from not quote but ended by quote\"");
+    const QString cycle = QStringLiteral("INCLUDE leads back to a file being read, not read again :  \"%1\"");
+    const QStringList cfg{"config.cfg:FROM default\n"};
+
+    row("byte-order mark, CR LF, blank lines, key alone, contraction keeps hash", {},
+        {"config.cfg:\ufeffKEY\r\n\n   \n# c\n  \t# d\n\u00a0\u00a0\r\nK2   # c\nK don't # note\n"},
+        {"KEY||", "K2||   ", "K|don't| don't # note"});
+    row("bare: white space around, no-break space, apostrophes, quote inside", {},
+        {"config.cfg: \t\fA\t 1\na\u00a0b c\n'a b' c\nab\"cd x\n"},
+        {"A|1|\t 1", "a\u00a0b|c| c", "'a|b'| b' c", "ab\"cd|x| x"});
+    row("bare item ends with quote", {}, {"config.cfg:V abc\" x\nW abc\"\n"}, {"V|abc\"| abc\" x", "W|abc\"| abc\""},
+        {close.arg(" abc\\\" x"), close.arg(" abc\\\"")});
+    row("quoted: hash inside, key with spaces, empty value", {},
+        {"config.cfg:K \"a#b\" 'c#d' # e\n  \"my key\"v w\nE \"\" x\n"},
+        {"K|a#b| \"a#b\" 'c#d' ", "my key|v|v w", "E|| \"\" x"});
+    row("unterminated quote, apostrophe ends it for comments", {}, {"config.cfg:K \"ab'c # x\nL 1\n"},
+        {"K|ab'c | \"ab'c ", "L|1| 1"},
+        {"\"In a line [ \\\"ab'c ] item is started from quote but not ended by quote\""});
+    row("nested include in place, any case, empty name", {},
+        {"config.cfg:A 1\ninclude a\nZ 9\n", "a:Include b more items\nB 2\n", "b:X 1\niNcLuDe\n"},
+        {"A|1| 1", "X|1| 1", "B|2| 2", "Z|9| 9"}, {cantOpen.arg("")});
+    row("quoted include name, missing include", {},
+        {"config.cfg:INCLUDE \"my file\"\nINCLUDE none\nA 1\n", "my file:B 2\n"}, {"B|2| 2", "A|1| 1"},
+        {cantOpen.arg("none")});
+    row("relative include against working folder", {"-c", "sub/m"}, {"sub/m:INCLUDE i\n", "i:F 1\n", "sub/i:F 2\n"},
+        {"-c|sub/m|sub/m", "F|1| 1"});
+    row("include cycle skipped, same file twice read", {},
+        {"config.cfg:A 1\nINCLUDE a\nINCLUDE a\n", "a:B 1\nINCLUDE ./config.cfg\nB 2\n"},
+        {"A|1| 1", "B|1| 1", "B|2| 2", "B|1| 1", "B|2| 2"}, {cycle.arg("./config.cfg"), cycle.arg("./config.cfg")});
+
+    row("-CONFIG in capitals", {"-CONFIG", "c2"}, cfg, {"-CONFIG|c2|c2", "FROM|c2| c2"});
+    row("-config wins after -c", {"-c", "c1", "-config", "c2"}, cfg, {"-c|c1|c1", "-config|c2|c2", "FROM|c2| c2"});
+    row("-config wins before -C", {"-config", "c2", "-C", "c1"}, cfg, {"-config|c2|c2", "-C|c1|c1", "FROM|c2| c2"});
+    row("-c twice, last counts", {"-c", "c1", "-c", "c2"}, cfg, {"-c|c1|c1", "-c|c2|c2", "FROM|c2| c2"});
+    row("-c last: no file at all", {"-c"}, cfg, {"-c||"});
+    row("-c before an option; stray word, lone dash, negative number", {"x", "-c", "-x", "1", "2", "-", "-5", ""},
+        cfg, {"-c||", "-x|1|1 2", "-||", "-5||"});
+    row("-config without name beats -c", {"-c", "c1", "-config"}, cfg, {"-c|c1|c1", "-config||"});
+    row("-c without name, -config with", {"-c", "-config", "c2"}, cfg, {"-c||", "-config|c2|c2", "FROM|c2| c2"});
+    row("-c two names, UTF-8", {"-c", "c1", "c2", "-n", "\u00e4"}, cfg,
+        {"-c|c1|c1 c2", "-n|\u00e4|\u00e4", "FROM|c1| c1"});
+    row("named file missing", {"-c", "none"}, cfg, {"-c|none|none"}, {cantOpen.arg("none")});
+    row("default file missing", {}, {}, {}, {cantOpen.arg("config.cfg")});
+    row("-c in the file changes nothing but its value", {"-c", "config.cfg"}, {"config.cfg:-c c1\n"},
+        {"-c|config.cfg|config.cfg", "-c|c1| c1"});
 }
 
-void tst_config::cleanup()
+void tst_config::startUp()
 {
-    QDir::setCurrent(savedDir);
-    tmp.reset();
-}
-
-// Each element is "name:contents", written as UTF-8 below the current folder.
-void tst_config::writeFiles(const QStringList &files)
-{
-    for (const QString &f : files) {
+    QTemporaryDir dir;
+    QVERIFY(QDir::setCurrent(dir.path()));
+    QFETCH(QStringList, files);
+    for (const QString &f : QStringList{"c1:FROM c1\n", "c2:FROM c2\n"} + files) {
         const QString name = f.section(':', 0, 0);
         QDir().mkpath(QFileInfo(name).path());
         QFile file(name);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(f.section(':', 1).toUtf8());
     }
-}
-
-void tst_config::takeItem_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("item");
-    QTest::addColumn<QString>("after");
-    QTest::addColumn<QString>("diagnostic");
-
-    const QString open = QStringLiteral("In a line [%1] item is started from quote but not ended by quote");
-    const QString close = QStringLiteral("In a line [%1] item is started from not quote but ended by quote");
-
-    QTest::newRow("bare, whitespace kept after") << "key  value" << "key" << "  value" << "";
-    QTest::newRow("leading whitespace skipped") << " \t\fkey" << "key" << "" << "";
-    QTest::newRow("tab ends a bare item") << "a\tb" << "a" << "\tb" << "";
-    QTest::newRow("no-break space is no separator") << "a\u00a0b c" << "a\u00a0b" << " c" << "";
-    QTest::newRow("quoted with spaces and hash") << " \"a b # c\" rest" << "a b # c" << " rest" << "";
-    QTest::newRow("empty quoted") << "\"\" x" << "" << " x" << "";
-    QTest::newRow("quote directly followed") << "\"ab\"cd ef" << "ab" << "cd ef" << "";
-    QTest::newRow("apostrophes do not group") << "'a b' c" << "'a" << " b' c" << "";
-    QTest::newRow("quote inside bare item") << "ab\"cd x" << "ab\"cd" << " x" << "";
-    QTest::newRow("only whitespace") << " \t \r\n" << "" << "" << "";
-    QTest::newRow("unterminated quote")
-        << " \"abc def" << "abc def" << "" << "\"" + open.arg(" \\\"abc def") + "\"";
-    QTest::newRow("bare item ends with quote at end")
-        << "abc\"" << "abc\"" << "" << "\"" + close.arg("abc\\\"") + "\"";
-    QTest::newRow("bare item ends with quote before space")
-        << "abc\" x" << "abc\"" << " x" << "\"" + close.arg("abc\\\" x") + "\"";
-}
-
-void tst_config::takeItem()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, diagnostic);
-    QString item = QStringLiteral("stale");
-    DebugLog log;
-    const QString after = ::takeItem(text, item);
-    QTEST(item, "item");
-    QTEST(after, "after");
-    compareDiagnostics(log.lines, diagnostic.isEmpty() ? QStringList() : QStringList{diagnostic});
-}
-
-void tst_config::comments_data()
-{
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("stripped");
-    QTest::addColumn<bool>("blank");
-
-    QTest::newRow("no comment") << "a b" << "a b" << false;
-    QTest::newRow("comment after items") << "key value # note" << "key value " << false;
-    QTest::newRow("only a comment") << "   # note" << "   " << true;
-    QTest::newRow("hash in double quotes") << "k \"a#b\" # c" << "k \"a#b\" " << false;
-    QTest::newRow("lone apostrophe keeps hash") << "k don't # note" << "k don't # note" << false;
-    QTest::newRow("hash between apostrophes") << "k 'a#b' c" << "k 'a#b' c" << false;
-    QTest::newRow("apostrophe closes double quote") << "k \"a' # b" << "k \"a' " << false;
-    QTest::newRow("no-break spaces") << "\u00a0\u00a0" << "\u00a0\u00a0" << true;
-}
-
-void tst_config::comments()
-{
-    QFETCH(QString, line);
-    QTEST(stripComment(line), "stripped");
-    QTEST(isBlankLine(line), "blank");
-}
-
-void tst_config::readFile_data()
-{
-    QTest::addColumn<QStringList>("files");   // the first one is read
-    QTest::addColumn<QStringList>("entries");
-    QTest::addColumn<QStringList>("diagnostics");
-
-    const auto row = [](const char *name, const QStringList &files, const QStringList &entries,
-                        const QStringList &diagnostics = {}) {
-        QTest::newRow(name) << files << entries << diagnostics;
-    };
-    const QString cantOpen = QStringLiteral("Can't open config file :  \"%1\"");
-    row("empty file", {"m.cfg:"}, {});
-    row("blank and comment lines", {"m.cfg:\n   \n# c\n  \t# d\n\u00a0\u00a0\n"}, {});
-    row("key alone", {"m.cfg:KEY\nK2   # c\n"}, {"KEY||", "K2||   "});
-    row("contraction keeps hash", {"m.cfg:K don't # note\n"}, {"K|don't| don't # note"});
-    row("quoted value, rest keeps quotes", {"m.cfg:K \"a b\" c # x\n"}, {"K|a b| \"a b\" c "});
-    row("empty quoted value", {"m.cfg:K \"\" x\n"}, {"K|| \"\" x"});
-    row("quoted key with spaces", {"m.cfg:  \"my key\"v w\n"}, {"my key|v|v w"});
-    row("unterminated quoted value", {"m.cfg:K \"ab'c # x\nL 1\n"}, {"K|ab'c | \"ab'c ", "L|1| 1"},
-        {"\"In a line [ \\\"ab'c ] item is started from quote but not ended by quote\""});
-    row("CR LF line ends", {"m.cfg:A 1\r\nB 2 \r\n\r\n"}, {"A|1| 1", "B|2| 2 "});
-    row("byte-order mark and UTF-8", {"m.cfg:\ufeffA \u00e4\u03a9\n"}, {"A|\u00e4\u03a9| \u00e4\u03a9"});
-    row("include in place", {"m.cfg:A 1\nINCLUDE a.cfg\nC 3\n", "a.cfg:B 2\n"},
-        {"A|1| 1", "B|2| 2", "C|3| 3"});
-    row("nested include in any case, empty name",
-        {"m.cfg:A 1\ninclude a.cfg\nZ 9\n", "a.cfg:Include b.cfg more items\nB 2\n", "b.cfg:X 1\niNcLuDe\n"},
-        {"A|1| 1", "X|1| 1", "B|2| 2", "Z|9| 9"}, {cantOpen.arg("")});
-    row("quoted include name", {"m.cfg:INCLUDE \"my file.cfg\"\n", "my file.cfg:B 2\n"}, {"B|2| 2"});
-    row("missing include", {"m.cfg:INCLUDE none.cfg\nA 1\n"}, {"A|1| 1"}, {cantOpen.arg("none.cfg")});
-    row("relative include against working folder",
-        {"sub/m.cfg:INCLUDE inc.cfg\n", "inc.cfg:FROM top\n", "sub/inc.cfg:FROM sub\n"}, {"FROM|top| top"});
-    row("same file included twice", {"m.cfg:INCLUDE a.cfg\nINCLUDE a.cfg\n", "a.cfg:A 1\n"},
-        {"A|1| 1", "A|1| 1"});
-    row("file includes itself", {"m.cfg:A 1\nINCLUDE m.cfg\nB 2\n"}, {"A|1| 1", "B|2| 2"}, {"~m.cfg"});
-    row("cycle through two files", {"m.cfg:A 1\nINCLUDE a.cfg\nC 3\n", "a.cfg:B 1\nINCLUDE ./m.cfg\nB 2\n"},
-        {"A|1| 1", "B|1| 1", "B|2| 2", "C|3| 3"}, {"~./m.cfg"});
-}
-
-void tst_config::readFile()
-{
-    QFETCH(QStringList, files);
-    writeFiles(files);
-    ParamStore store;
-    QTest::ignoreMessage(QtDebugMsg, "Can't open config file :  \"absent.cfg\"");
-    QVERIFY(!store.readFile("absent.cfg"));
-    DebugLog log;
-    QVERIFY(store.readFile(files.first().section(':', 0, 0)));
-    QTEST(entriesOf(store), "entries");
-    QFETCH(QStringList, diagnostics);
-    compareDiagnostics(log.lines, diagnostics);
-}
-
-void tst_config::lookups_data()
-{
-    QTest::addColumn<QString>("lookup");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<QStringList>("expected");
-
-    QTest::newRow("get: latest value") << "get" << "PM" << QStringList{"c"};
-    QTest::newRow("get: letter case counts") << "get" << "Pm" << QStringList{"default"};
-    QTest::newRow("get: empty value, not default") << "get" << "Key" << QStringList{""};
-    QTest::newRow("get: absent") << "get" << "none" << QStringList{"default"};
-    QTest::newRow("ignore case: latest of all spellings") << "icase" << "kEY" << QStringList{"2"};
-    QTest::newRow("ignore case: mixed") << "icase" << "pM" << QStringList{"c"};
-    QTest::newRow("ignore case: full upper-case mapping") << "icase" << "STRASSE" << QStringList{"s"};
-    QTest::newRow("ignore case: absent") << "icase" << "none" << QStringList{"default"};
-    QTest::newRow("rests: in order") << "rests" << "PM" << QStringList{"a b", " c d"};
-    QTest::newRow("rests: exact key") << "rests" << "pm" << QStringList{"x"};
-    QTest::newRow("rests: absent") << "rests" << "none" << QStringList{};
-}
-
-void tst_config::lookups()
-{
-    ParamStore store;
-    store.addEntry("PM", "a", "a b");
-    store.addEntry("pm", "x", "x");
-    store.addEntry("Key", "", " ");
-    store.addEntry("stra\u00dfe", "s", "s");
-    store.addEntry("PM", "c", " c d");
-    store.addEntry("key", "2", "2");
-
-    QFETCH(QString, lookup);
-    QFETCH(QString, key);
-    const QString def = QStringLiteral("default");
-    const QStringList got = lookup == "get"     ? QStringList{store.get(key, def)}
-                            : lookup == "icase" ? QStringList{store.getIgnoreCase(key, def)}
-                                                : store.restsOf(key);
-    QTEST(got, "expected");
-}
-
-void tst_config::commandLine_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("configCfg");   // null: no config.cfg
-    QTest::addColumn<QStringList>("entries");
-    QTest::addColumn<QStringList>("diagnostics");
-
-    const auto row = [](const char *name, const QStringList &args, const QStringList &entries,
-                        const QStringList &diagnostics = {}, const QString &cfg = "FROM default\n") {
-        QTest::newRow(name) << args << cfg << entries << diagnostics;
-    };
-    const QString dflt = QStringLiteral("FROM|default| default");
-    row("no arguments", {}, {dflt});
-    row("-c name", {"-c", "c1.cfg"}, {"-c|c1.cfg|c1.cfg", "FROM|c1| c1"});
-    row("-CONFIG in capitals", {"-CONFIG", "c2.cfg"}, {"-CONFIG|c2.cfg|c2.cfg", "FROM|c2| c2"});
-    row("-config wins after -c", {"-c", "c1.cfg", "-config", "c2.cfg"},
-        {"-c|c1.cfg|c1.cfg", "-config|c2.cfg|c2.cfg", "FROM|c2| c2"});
-    row("-config wins before -C", {"-config", "c2.cfg", "-C", "c1.cfg"},
-        {"-config|c2.cfg|c2.cfg", "-C|c1.cfg|c1.cfg", "FROM|c2| c2"});
-    row("-c twice, last counts", {"-c", "c1.cfg", "-c", "c2.cfg"},
-        {"-c|c1.cfg|c1.cfg", "-c|c2.cfg|c2.cfg", "FROM|c2| c2"});
-    row("-c last, no file at all", {"-c"}, {"-c||"});
-    row("-c followed by option", {"-c", "-x", "1"}, {"-c||", "-x|1|1"});
-    row("-config without name beats -c", {"-c", "c1.cfg", "-config"}, {"-c|c1.cfg|c1.cfg", "-config||"});
-    row("-c without name, -config with", {"-c", "-config", "c2.cfg"},
-        {"-c||", "-config|c2.cfg|c2.cfg", "FROM|c2| c2"});
-    row("-c two names", {"-c", "c1.cfg", "c2.cfg"}, {"-c|c1.cfg|c1.cfg c2.cfg", "FROM|c1| c1"});
-    row("stray words, unknown options, lone dash, negative number",
-        {"stray", "-x", "1", "2", "-", "-5", ""}, {"-x|1|1 2", "-||", "-5||", dflt});
-    row("UTF-8 argument", {"-n", "\u00e4"}, {"-n|\u00e4|\u00e4", dflt});
-    row("named file missing", {"-c", "nofile.cfg"}, {"-c|nofile.cfg|nofile.cfg"},
-        {"Can't open config file :  \"nofile.cfg\""});
-    row("default file missing", {}, {}, {"Can't open config file :  \"config.cfg\""}, QString());
-    row("-c in the file changes nothing but its value", {"-c", "config.cfg"},
-        {"-c|config.cfg|config.cfg", "-c|c1.cfg| c1.cfg", dflt}, {}, "-c c1.cfg\nFROM default\n");
-}
-
-void tst_config::commandLine()
-{
     QFETCH(QStringList, args);
-    QFETCH(QString, configCfg);
-    QStringList files{"c1.cfg:FROM c1\n", "c2.cfg:FROM c2\n"};
-    if (!configCfg.isNull())
-        files << "config.cfg:" + configCfg;
-    writeFiles(files);
-
     QList<QByteArray> bytes{"zerlint"};
     for (const QString &a : args)
         bytes << a.toUtf8();
@@ -308,11 +110,30 @@ void tst_config::commandLine()
         argv << b.data();
 
     ParamStore store;
-    DebugLog log;
+    gLog.clear();
     store.init(int(argv.size()), argv.data(), true, "config.cfg", {"-c", "-config"});
-    QTEST(entriesOf(store), "entries");
-    QFETCH(QStringList, diagnostics);
-    compareDiagnostics(log.lines, diagnostics);
+    QStringList entries;
+    for (const ParamEntry &e : store.allEntries())
+        entries << e.key + '|' + e.value + '|' + e.rest;
+    QTEST(entries, "entries");
+    QTEST(gLog, "log");
+    QCOMPARE(store.readFile("config.cfg"), QFile::exists("config.cfg"));
+}
+
+void tst_config::lookups()
+{
+    ParamStore s;
+    for (const auto &[key, value, rest] : QList<std::array<QString, 3>>{{"PM", "a", "a b"}, {"pm", "x", "x"},
+             {"Key", "", " "}, {"stra\u00dfe", "s", "s"}, {"PM", "c", " c d"}, {"key", "2", "2"}})
+        s.addEntry(key, value, rest);
+    QCOMPARE(s.get("PM", "d"), "c");   // the latest entry counts
+    QCOMPARE(s.get("Pm", "d"), "d");   // letter case counts
+    QCOMPARE(s.get("Key", "d"), "");   // an empty value, not the default
+    QCOMPARE(s.getIgnoreCase("kEY", "d"), "2");   // the latest of all spellings
+    QCOMPARE(s.getIgnoreCase("STRASSE", "d"), "s");   // full upper-case mapping
+    QCOMPARE(s.restsOf("PM"), (QStringList{"a b", " c d"}));
+    QCOMPARE(s.restsOf("pm"), QStringList{"x"});
+    QCOMPARE(s.restsOf("none"), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_config)
