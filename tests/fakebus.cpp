@@ -100,13 +100,6 @@ bool FakeBus::waitFor(const QByteArray &want, int timeoutMs)
     }
 }
 
-bool FakeBus::quiet(int graceMs)
-{
-    QTest::qWait(graceMs);
-    QCoreApplication::processEvents();
-    return lines.isEmpty();
-}
-
 NodeProcess::NodeProcess()
 {
     proc.setWorkingDirectory(folder.path());

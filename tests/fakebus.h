@@ -33,10 +33,6 @@ public:
     QByteArray nextLine(int timeoutMs = 5000);
     // Lines until one equals want (consumed); false on time-out. Skipped lines are kept in skipped.
     bool waitFor(const QByteArray &want, int timeoutMs = 5000);
-    // Every line received and not yet taken.
-    QList<QByteArray> pending() const { return lines; }
-    // True when nothing more arrives within the grace time.
-    bool quiet(int graceMs = 200);
     // Raw bytes received since the start (line ends included).
     QByteArray raw() const { return received; }
     QList<QByteArray> skipped;
@@ -72,7 +68,6 @@ public:
     QByteArray log();
     // Waits until the debug log holds the text.
     bool waitForLog(const QByteArray &text, int timeoutMs = 5000);
-    QProcess &process() { return proc; }
 
     static QString binary();
 
