@@ -61,7 +61,8 @@ bool ParamStore::readFile(const QString &fileName)
 bool ParamStore::readFileOnce(const QString &fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    // An empty name fails like a missing file, without Qt's own warning on the log.
+    if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         qDebug() << "Can't open config file : " << fileName;
         return false;
     }
