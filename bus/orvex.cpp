@@ -30,6 +30,15 @@ quint16 Orvex::portNumber(const QString &port)
     return quint16(ok ? value : 0);
 }
 
+QStringList Orvex::keysOf(QString file)
+{
+    if (file.endsWith(QLatin1String(".key")))
+        file.chop(4);
+    Orvex reader;
+    reader.ReadKeyFile(file);
+    return reader.keys;
+}
+
 int Orvex::keyIndex(int challenge, int keyCount)
 {
     if (keyCount <= 0 || challenge < 0)

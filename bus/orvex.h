@@ -39,6 +39,9 @@ public:
 
     // The port as the link uses it: decimal text, 0 when not a number, low 16 bits.
     static quint16 portNumber(const QString &port);
+    // The keys of a key file named with or without ".key", read as the link reads its own
+    // (so a missing or empty file ends the process the same way).
+    static QStringList keysOf(QString file);
     // Index into a key list of the given size for a challenge; -1 when none can be chosen.
     static int keyIndex(int challenge, int keyCount);
 

@@ -9,16 +9,6 @@
 #include "bus/orvex.h"
 #include "sim/busserver.h"
 
-// The key list of a key file named with or without its ".key", read as the node reads its own.
-static QStringList readKeys(QString file)
-{
-    if (file.endsWith(QLatin1String(".key")))
-        file.chop(4);
-    Orvex reader;
-    reader.ReadKeyFile(file);   // ends the process when there is no key
-    return reader.keyList();
-}
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -60,7 +50,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    BusServer bus(readKeys(parser.value(QStringLiteral("keys"))));
+    BusServer bus(Orvex::keysOf(parser.value(QStringLiteral("keys"))));
     for (const AxisSetup &setup : std::as_const(setups)) {
         const SimAxis *axis = bus.addAxis(setup, timeScale);
         qDebug() << "controller" << axis->address() << "at" << axis->position();

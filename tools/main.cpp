@@ -7,16 +7,6 @@
 #include "bus/orvex.h"
 #include "tools/clientsession.h"
 
-// The key list of a key file named with or without its ".key", read as the node reads its own.
-static QStringList readKeys(QString file)
-{
-    if (file.endsWith(QLatin1String(".key")))
-        file.chop(4);
-    Orvex reader;
-    reader.ReadKeyFile(file);   // ends the process when there is no key
-    return reader.keyList();
-}
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
@@ -73,7 +63,7 @@ int main(int argc, char *argv[])
     }
     options.port = quint16(port);
     options.timeoutMs = int(timeout * 1000);
-    options.keys = readKeys(parser.value(QStringLiteral("keys")));
+    options.keys = Orvex::keysOf(parser.value(QStringLiteral("keys")));
 
     ClientSession session(options);
     QObject::connect(&session, &ClientSession::finished, &app, &QCoreApplication::exit);
