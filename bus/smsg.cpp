@@ -2,9 +2,7 @@
 
 #include "bus/vocabulary.h"
 
-namespace {
-
-void splitAddress(const QString &address, QString &node, QString &ch)
+void SMsg::splitAddress(const QString &address, QString &node, QString &ch)
 {
     const qsizetype dot = address.indexOf(QLatin1Char('.'));
     if (dot < 0) {
@@ -15,8 +13,6 @@ void splitAddress(const QString &address, QString &node, QString &ch)
         ch = address.mid(dot + 1);
     }
 }
-
-} // namespace
 
 int SMsg::Parse(QString line)
 {

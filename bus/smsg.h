@@ -29,6 +29,9 @@ public:
 
     int Parse(QString line);
     void FindCommand();
+
+    // Node part (before the first '.') and sub-address (after it, or empty) of an address.
+    static void splitAddress(const QString &address, QString &node, QString &ch);
 };
 
 Q_DECLARE_METATYPE(SMsg)

@@ -13,7 +13,9 @@ const QString systemName = QStringLiteral("System");
 
 QString nodeOf(const QString &address)
 {
-    return address.section(QLatin1Char('.'), 0, 0);
+    QString node, ch;
+    SMsg::splitAddress(address, node, ch);
+    return node;
 }
 
 } // namespace
@@ -115,7 +117,8 @@ void BusServer::login(Peer *peer, const QString &line)
 {
     const QStringList words = line.split(QLatin1Char(' '));
     const QString name = words.value(0);
-    const QString expected = keys.isEmpty() ? QString() : keys.at(peer->challenge % keys.size());
+    const int index = Orvex::keyIndex(peer->challenge, int(keys.size()));
+    const QString expected = index < 0 ? QString() : keys.at(index);
     QString reason;
     if (name.contains(QLatin1Char('.')) || name.contains(QLatin1Char('>')))
         reason = QStringLiteral("Name [%1] is not a node name").arg(name);

@@ -17,10 +17,9 @@ bool AxisSetup::parse(const QString &rest, QString &error)
         error = QStringLiteral("no address");
         return false;
     }
-    const qsizetype dot = address.indexOf(QLatin1Char('.'));
-    node = dot < 0 ? address : address.left(dot);
-    channel = dot < 0 ? QString() : address.mid(dot + 1);
-    if (node.isEmpty() || (dot >= 0 && channel.isEmpty()) || address.contains(QLatin1Char('>'))
+    SMsg::splitAddress(address, node, channel);
+    if (node.isEmpty() || (channel.isEmpty() && address.contains(QLatin1Char('.')))
+        || address.contains(QLatin1Char('>'))
         || address.contains(QLatin1Char(' '))) {
         error = QStringLiteral("address [%1] is not a bus address").arg(address);
         return false;

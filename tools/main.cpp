@@ -2,8 +2,6 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include <unistd.h>
-
 #include "bus/orvex.h"
 #include "tools/clientsession.h"
 
