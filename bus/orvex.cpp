@@ -59,7 +59,11 @@ void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QS
             Qt::UniqueConnection);
     connect(socket, &QTcpSocket::disconnected, this, &Orvex::disconnected);
     // A node that never reaches its server must say so and end, so a supervisor can act.
-    connect(socket, &QTcpSocket::connected, this, [this] { established = true; });
+    connect(socket, &QTcpSocket::connected, this, [this] {
+        established = true;
+        // Replies go out as they are written, not held back for the peer's acknowledgement.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    });
     connect(socket, &QTcpSocket::errorOccurred, this, &Orvex::socketError);
 
     socket->connectToHost(server, portNumber(port), QIODevice::ReadWrite,
