@@ -46,6 +46,11 @@ int Orvex::keyIndex(int challenge, int keyCount)
     return challenge % keyCount;
 }
 
+qint64 Orvex::heldBytes() const
+{
+    return inbound.size() + (socket ? socket->bytesAvailable() : 0);
+}
+
 void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QString &server,
                            const QString &port)
 {
@@ -123,7 +128,11 @@ void Orvex::readChallenge()
         std::exit(1);
     }
     state = StateLoginSent;
-    writeLine(QStringLiteral("%1 %2\n").arg(name, keys.at(index)));
+    appendLatin1(name);
+    outbound.append(' ');
+    appendLatin1(keys.at(index));
+    outbound.append('\n');
+    writeOutbound();
 }
 
 void Orvex::dropLoginAnswer()
@@ -136,25 +145,56 @@ void Orvex::dropLoginAnswer()
 
 void Orvex::dispatchLines()
 {
-    SMsg msg;
-    for (;;) {
-        if (!socket->canReadLine()) {
-            if (discarding || socket->bytesAvailable() > MaxLineLength) {
-                if (!discarding)
-                    qDebug() << tr("Dropped an inbound line longer than %1 bytes").arg(MaxLineLength);
-                discarding = true;
-                socket->readAll();
-            }
-            return;
-        }
-        const QByteArray bytes = socket->readLine().simplified();
+    // Take all that arrived at once and split it here: one copy per read, none per line.
+    if (inbound.isEmpty())
+        inbound = socket->readAll();
+    else
+        inbound.append(socket->readAll());
+
+    qsizetype start = 0;
+    for (qsizetype end; (end = inbound.indexOf('\n', start)) >= 0; start = end + 1) {
         if (discarding) {
             discarding = false;   // this was the tail of the dropped line
             continue;
         }
-        msg.Parse(QString::fromUtf8(bytes));
-        dispatch(msg);
+        handleLine(QByteArrayView(inbound.constData() + start, end - start));
     }
+    inbound.remove(0, start);
+
+    if (discarding || inbound.size() > MaxLineLength) {
+        if (!discarding)
+            qDebug() << tr("Dropped an inbound line longer than %1 bytes").arg(MaxLineLength);
+        discarding = true;
+        inbound.clear();
+    }
+}
+
+void Orvex::handleLine(QByteArrayView bytes)
+{
+    // An ASCII line is simplified and decoded in one pass; any other is decoded as UTF-8 and
+    // simplified as a whole, so Unicode white space counts as well.
+    lineText.resize(bytes.size());
+    QChar *out = lineText.data();
+    qsizetype length = 0;
+    bool gap = false;
+    for (const char c : bytes) {
+        if (c & 0x80) {
+            received.Parse(QString::fromUtf8(QByteArray(bytes.data(), bytes.size()).simplified()));
+            dispatch(received);
+            return;
+        }
+        if (c == ' ' || (c >= '\t' && c <= '\r')) {
+            gap = length > 0;
+            continue;
+        }
+        if (gap) {
+            out[length++] = QLatin1Char(' ');
+            gap = false;
+        }
+        out[length++] = QLatin1Char(c);
+    }
+    received.parseSimplified(QStringView(out, length));
+    dispatch(received);
 }
 
 void Orvex::dispatch(const SMsg &msg)
@@ -212,30 +252,58 @@ void Orvex::socketError(QAbstractSocket::SocketError)
     std::exit(1);
 }
 
-void Orvex::writeLine(const QString &line)
+void Orvex::appendLatin1(QStringView text)
+{
+    const qsizetype at = outbound.size();
+    outbound.resize(at + text.size());
+    char *out = outbound.data() + at;
+    for (const QChar c : text)
+        *out++ = c.unicode() < 0x100 ? char(c.unicode()) : '?';
+}
+
+void Orvex::writeOutbound()
 {
     if (socket)
-        socket->write(line.toLatin1());
+        socket->write(outbound);
+    outbound.resize(0);   // keeps its capacity for the next line
 }
 
 void Orvex::SendReply(const SMsg &msg, const QString &text)
 {
-    // One pass, so a "%" in an address or a text is never taken for a placeholder.
-    writeLine(QStringLiteral("%1>%2 @%3 %4\n").arg(msg.to, msg.from, msg.command, text));
+    // Built part by part, so a "%" in an address or a text is never taken for a placeholder.
+    appendLatin1(msg.to);
+    outbound.append('>');
+    appendLatin1(msg.from);
+    outbound.append(" @");
+    appendLatin1(msg.command);
+    outbound.append(' ');
+    appendLatin1(text);
+    outbound.append('\n');
+    writeOutbound();
 }
 
 void Orvex::SendCommand(const QString &to, const QString &command, const QString &params)
 {
-    QString line = to + QLatin1Char(' ') + command;
-    if (!params.isEmpty())
-        line += QLatin1Char(' ') + params;
-    writeLine(line + QLatin1Char('\n'));
+    appendLatin1(to);
+    outbound.append(' ');
+    appendLatin1(command);
+    if (!params.isEmpty()) {
+        outbound.append(' ');
+        appendLatin1(params);
+    }
+    outbound.append('\n');
+    writeOutbound();
 }
 
 void Orvex::SendEvent(QString ch, const QString &text)
 {
-    QString line = name;
-    if (!ch.isEmpty())
-        line += QLatin1Char('.') + ch;
-    writeLine(line + QStringLiteral(">System ") + text + QLatin1Char('\n'));
+    appendLatin1(name);
+    if (!ch.isEmpty()) {
+        outbound.append('.');
+        appendLatin1(ch);
+    }
+    outbound.append(">System ");
+    appendLatin1(text);
+    outbound.append('\n');
+    writeOutbound();
 }

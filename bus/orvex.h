@@ -36,6 +36,8 @@ public:
     QStringList keyList() const { return keys; }
     int linkState() const { return state; }
     QTcpSocket *connection() const { return socket; }
+    // Bytes received and not yet handled: the start of a line whose end has not arrived.
+    qint64 heldBytes() const;
 
     // The port as the link uses it: decimal text, 0 when not a number, low 16 bits.
     static quint16 portNumber(const QString &port);
@@ -80,8 +82,10 @@ private:
     void readChallenge();
     void dropLoginAnswer();
     void dispatchLines();
+    void handleLine(QByteArrayView bytes);
     void dispatch(const SMsg &msg);
-    void writeLine(const QString &line);
+    void appendLatin1(QStringView text);
+    void writeOutbound();
 
     QString name;
     QTcpSocket *socket = nullptr;
@@ -90,6 +94,10 @@ private:
     int state = StateChallenge;
     bool established = false;   // the connection was made at least once
     bool discarding = false;    // skipping the tail of an over-long line
+    QByteArray inbound;         // what arrived after the last complete line
+    QString lineText;           // the line being handled, simplified
+    SMsg received;              // its split, reused from line to line
+    QByteArray outbound;        // the line being written
 };
 
 Q_DECLARE_METATYPE(Orvex *)

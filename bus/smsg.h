@@ -28,6 +28,8 @@ public:
     int cmdKind = KindNotFound;
 
     int Parse(QString line);
+    // The split of a line that is simplified already: single spaces, none at either end.
+    int parseSimplified(QStringView line);
     void FindCommand();
 
     // Node part (before the first '.') and sub-address (after it, or empty) of an address.
