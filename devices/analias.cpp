@@ -28,13 +28,10 @@ anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1
     , factor2(numberOf(factor2Text))
     , offset(numberOf(offsetText))
 {
-    // With pm1 == pm2 the second of each pair is a duplicate and is refused.
-    connect(pm1, &aPm::gotValue, this, &anAlias::noticedGotValue, Qt::UniqueConnection);
-    connect(pm2, &aPm::gotValue, this, &anAlias::noticedGotValue, Qt::UniqueConnection);
-    connect(pm1, &aPm::changedIsBusy, this, &anAlias::noticedChangedIsBusy, Qt::UniqueConnection);
-    connect(pm2, &aPm::changedIsBusy, this, &anAlias::noticedChangedIsBusy, Qt::UniqueConnection);
-    connect(pm1, &aPm::newValue, this, &anAlias::noticedNewValue, Qt::UniqueConnection);
-    connect(pm2, &aPm::newValue, this, &anAlias::noticedNewValue, Qt::UniqueConnection);
+    // Each report arrives once, also when both controllers are the same proxy.
+    pm1->addListener(this);
+    if (pm2 != pm1)
+        pm2->addListener(this);
 }
 
 QString anAlias::numberText(double v)
@@ -49,27 +46,24 @@ double anAlias::numberOf(const QString &text)
     return ok ? v : 0.0;
 }
 
-bool anAlias::StopEmergency(const SMsg &msg)
+bool anAlias::StopEmergency()
 {
     pm1->StopEmergency();
     pm2->StopEmergency();
-    lastRequest = msg;
     return true;
 }
 
-bool anAlias::Stop(const SMsg &msg)
+bool anAlias::Stop()
 {
     pm1->Stop();
     pm2->Stop();
-    lastRequest = msg;
     return true;
 }
 
-bool anAlias::Remote(const SMsg &msg)
+bool anAlias::Remote()
 {
     pm1->Remote();
     pm2->Remote();
-    lastRequest = msg;
     return true;
 }
 
@@ -79,18 +73,16 @@ bool anAlias::GetValue(const SMsg &msg)
         return false;
     pm1->GetValue();
     pm2->GetValue();
-    lastRequest = msg;
     pendingValueRequests.append(msg);
     return true;
 }
 
-bool anAlias::Speed(const SMsg &msg, int selector)
+bool anAlias::Speed(int selector)
 {
     if (isBusy())
         return false;
     pm1->Speed(selector);
     pm2->Speed(selector);
-    lastRequest = msg;
     return true;
 }
 
@@ -150,7 +142,6 @@ anAlias::MoveResult anAlias::move(const SMsg &msg, bool relative)
         pm1->SetValue(target1);
     if (factor2 != 0)
         pm2->SetValue(target2);
-    lastRequest = msg;
     return MoveSent;
 }
 
@@ -176,17 +167,15 @@ QString anAlias::infoText() const
         .join(QLatin1Char(' '));
 }
 
-QList<SMsg> anAlias::takePendingValueRequests()
-{
-    QList<SMsg> taken;
-    taken.swap(pendingValueRequests);
-    return taken;
-}
-
 void anAlias::noticedGotValue()
 {
-    if (!isBusy())
-        emit gotValue();
+    if (isBusy() || pendingValueRequests.isEmpty())
+        return;
+    QList<SMsg> waiting;
+    waiting.swap(pendingValueRequests);
+    const QString text = valueText();
+    for (const SMsg &request : std::as_const(waiting))
+        link->SendReply(request, text);
 }
 
 void anAlias::noticedChangedIsBusy()

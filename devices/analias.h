@@ -22,11 +22,11 @@ public:
     anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1Text,
             const QString &factor2Text, const QString &offsetText, Orvex *link);
 
-    bool StopEmergency(const SMsg &msg);
-    bool Stop(const SMsg &msg);
-    bool Remote(const SMsg &msg);
+    bool StopEmergency();
+    bool Stop();
+    bool Remote();
     bool GetValue(const SMsg &msg);
-    bool Speed(const SMsg &msg, int selector);
+    bool Speed(int selector);
     MoveResult SetValue(const SMsg &msg);
     MoveResult SetValueREL(const SMsg &msg);
 
@@ -34,10 +34,6 @@ public:
     double value() const;
     QString valueText() const;
     QString infoText() const;
-    SMsg request() const { return lastRequest; }
-
-    // The GetValue requests waiting for the next gotValue(), in order of arrival; clears them.
-    QList<SMsg> takePendingValueRequests();
 
     const QString name;
 
@@ -46,10 +42,7 @@ public:
     // A number text as the alias reads it: anything that is not a number counts as 0.
     static double numberOf(const QString &text);
 
-signals:
-    void gotValue();
-
-private slots:
+    // What its controller proxies report.
     void noticedGotValue();
     void noticedChangedIsBusy();
     void noticedNewValue();
@@ -58,12 +51,11 @@ private:
     MoveResult move(const SMsg &msg, bool relative);
 
     Orvex *link;
-    SMsg lastRequest;
     bool lastBusy = false;
     aPm *pm1;
     aPm *pm2;
     double factor1;
     double factor2;
     double offset;
-    QList<SMsg> pendingValueRequests;
+    QList<SMsg> pendingValueRequests;   // answered, in order, when the value arrives
 };

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "bus/orvex.h"
+#include "devices/analias.h"
 
 namespace {
 
@@ -22,11 +23,11 @@ aPm::aPm(const QString &id, const QString &node, const QString &channel, Orvex *
     , address(addressOf(node, channel))
     , link(link)
 {
-    connect(link, &Orvex::AnsGetValue, this, &aPm::AnsGetValue, Qt::UniqueConnection);
-    connect(link, &Orvex::AnsStandby, this, &aPm::AnsStandby, Qt::UniqueConnection);
-    connect(link, &Orvex::AnsSyncRun, this, &aPm::AnsSyncRun, Qt::UniqueConnection);
-    connect(link, &Orvex::EvChangedIsBusy, this, &aPm::EvChangedIsBusy, Qt::UniqueConnection);
-    connect(link, &Orvex::EvChangedValue, this, &aPm::EvChangedValue, Qt::UniqueConnection);
+}
+
+void aPm::addListener(anAlias *alias)
+{
+    listeners.append(alias);
 }
 
 void aPm::FlgOn()
@@ -89,7 +90,8 @@ void aPm::AnsGetValue(SMsg msg)
     if (msg.from != address)
         return;
     value = msg.params;
-    emit gotValue();
+    for (anAlias *alias : listeners)
+        alias->noticedGotValue();
 }
 
 void aPm::EvChangedIsBusy(SMsg msg)
@@ -99,7 +101,8 @@ void aPm::EvChangedIsBusy(SMsg msg)
     bool ok = false;
     const int state = msg.params.toInt(&ok, 10);
     busy = ok && state == 1;
-    emit changedIsBusy();
+    for (anAlias *alias : listeners)
+        alias->noticedChangedIsBusy();
 }
 
 void aPm::EvChangedValue(SMsg msg)
@@ -107,13 +110,6 @@ void aPm::EvChangedValue(SMsg msg)
     if (msg.from != address)
         return;
     value = msg.params;
-    emit newValue();
-}
-
-void aPm::AnsStandby(SMsg)
-{
-}
-
-void aPm::AnsSyncRun(SMsg)
-{
+    for (anAlias *alias : listeners)
+        alias->noticedNewValue();
 }

@@ -2,10 +2,12 @@
 
 #include <QObject>
 #include <QString>
+#include <QVarLengthArray>
 
 #include "bus/smsg.h"
 
 class Orvex;
+class anAlias;
 
 // Proxy of one controller channel: writes its commands, keeps its last value and busy state.
 class aPm : public QObject
@@ -37,20 +39,19 @@ public:
     const QString channel;
     const QString address;
 
-signals:
-    void changedIsBusy();
-    void gotValue();
-    void newValue();
+    // An alias over this channel, told of every value and busy report in the order added.
+    void addListener(anAlias *alias);
 
 public slots:
+    // The service node hands each proxy the replies and events sent from its address.
     void AnsGetValue(SMsg msg);
     void EvChangedIsBusy(SMsg msg);
     void EvChangedValue(SMsg msg);
-    void AnsStandby(SMsg msg);
-    void AnsSyncRun(SMsg msg);
 
 private:
     Orvex *link;
     bool busy = false;   // last reported busy state
     QString value;       // last reported value text, as received
+    // Called directly: a signal connection per alias costs more memory than the alias itself.
+    QVarLengthArray<anAlias *, 2> listeners;
 };

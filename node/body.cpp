@@ -26,6 +26,9 @@ Body::Body()
     connect(link, &Orvex::AskSpeedHigh, this, &Body::AskSpeedHigh, Qt::UniqueConnection);
     connect(link, &Orvex::AskSpeedMiddle, this, &Body::AskSpeedMiddle, Qt::UniqueConnection);
     connect(link, &Orvex::AskSpeedLow, this, &Body::AskSpeedLow, Qt::UniqueConnection);
+    connect(link, &Orvex::AnsGetValue, this, &Body::AnsGetValue);
+    connect(link, &Orvex::EvChangedIsBusy, this, &Body::EvChangedIsBusy);
+    connect(link, &Orvex::EvChangedValue, this, &Body::EvChangedValue);
 
     loadDefinitions();
 
@@ -50,7 +53,10 @@ void Body::loadDefinitions()
             qDebug() << QStringLiteral("PM : The ID %1 is already used. [%2]").arg(id, rest);
             continue;
         }
-        pmList.append(new aPm(id, node, channel, link));
+        aPm *pm = new aPm(id, node, channel, link);
+        pmList.append(pm);
+        pmById.insert(id, pm);
+        pmsByAddress[pm->address].append(pm);
     }
 
     for (const QString &rest : gParams.restsOf(QStringLiteral("ALIAS"))) {
@@ -76,20 +82,18 @@ void Body::loadDefinitions()
 
 aPm *Body::findPm(const QString &id) const
 {
-    for (aPm *pm : pmList) {
-        if (pm->id == id)
-            return pm;
-    }
-    return nullptr;
+    return pmById.value(id, nullptr);
 }
 
 anAlias *Body::findAlias(const QString &name) const
 {
-    for (anAlias *alias : aliasList) {
-        if (alias->name == name)
-            return alias;
-    }
-    return nullptr;
+    return aliasByName.value(name, nullptr);
+}
+
+const Body::Proxies *Body::proxiesAt(const QString &address) const
+{
+    const auto found = pmsByAddress.constFind(address);
+    return found == pmsByAddress.constEnd() ? nullptr : &*found;
 }
 
 bool Body::addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
@@ -97,7 +101,9 @@ bool Body::addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &fact
 {
     if (findAlias(name))
         return false;
-    aliasList.append(new anAlias(name, pm1, pm2, factor1, factor2, offset, link));
+    anAlias *alias = new anAlias(name, pm1, pm2, factor1, factor2, offset, link);
+    aliasList.append(alias);
+    aliasByName.insert(name, alias);
     return true;
 }
 
@@ -117,22 +123,46 @@ void Body::orvexIsReady(Orvex *)
         pm->GetValue();
 }
 
-bool Body::checkChannel(const SMsg &msg, bool busyMatters)
+void Body::AnsGetValue(SMsg msg)
+{
+    if (const Proxies *takers = proxiesAt(msg.from)) {
+        for (aPm *pm : *takers)
+            pm->AnsGetValue(msg);
+    }
+}
+
+void Body::EvChangedIsBusy(SMsg msg)
+{
+    if (const Proxies *takers = proxiesAt(msg.from)) {
+        for (aPm *pm : *takers)
+            pm->EvChangedIsBusy(msg);
+    }
+}
+
+void Body::EvChangedValue(SMsg msg)
+{
+    if (const Proxies *takers = proxiesAt(msg.from)) {
+        for (aPm *pm : *takers)
+            pm->EvChangedValue(msg);
+    }
+}
+
+anAlias *Body::checkChannel(const SMsg &msg, bool busyMatters)
 {
     if (msg.toCh.isEmpty()) {
         link->SendReply(msg, QStringLiteral("Er:Channel is not selected"));
-        return false;
+        return nullptr;
     }
-    const anAlias *alias = findAlias(msg.toCh);
+    anAlias *alias = findAlias(msg.toCh);
     if (!alias) {
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
-        return false;
+        return nullptr;
     }
     if (busyMatters && alias->isBusy()) {
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] is busy").arg(msg.toCh));
-        return false;
+        return nullptr;
     }
-    return true;
+    return alias;
 }
 
 void Body::AskHelp(SMsg msg)
@@ -142,12 +172,16 @@ void Body::AskHelp(SMsg msg)
         return;
     }
     if (msg.params.isEmpty()) {
-        QStringList names;
-        for (const VocabEntry *e = gVocabulary; e->id != VocabEnd; ++e) {
-            if (!e->name.startsWith(QLatin1Char('@')) && !e->name.startsWith(QLatin1Char('_')))
-                names.append(e->name);
-        }
-        link->SendReply(msg, names.join(QLatin1Char(' ')));
+        // The vocabulary never changes, so neither does its list of commands.
+        static const QString commands = [] {
+            QStringList names;
+            for (const VocabEntry *e = gVocabulary; e->id != VocabEnd; ++e) {
+                if (!e->name.startsWith(QLatin1Char('@')) && !e->name.startsWith(QLatin1Char('_')))
+                    names.append(e->name);
+            }
+            return names.join(QLatin1Char(' '));
+        }();
+        link->SendReply(msg, commands);
         return;
     }
     for (const VocabEntry *e = gVocabulary; e->id != VocabEnd; ++e) {
@@ -197,36 +231,33 @@ void Body::AskIsBusy(SMsg msg)
 
 void Body::AskStopEmergency(SMsg msg)
 {
-    if (!checkChannel(msg, false))
-        return;
-    findAlias(msg.toCh)->StopEmergency(msg);
-    link->SendReply(msg, QStringLiteral("Ok:"));
+    if (anAlias *alias = checkChannel(msg, false)) {
+        alias->StopEmergency();
+        link->SendReply(msg, QStringLiteral("Ok:"));
+    }
 }
 
 void Body::AskStop(SMsg msg)
 {
-    if (!checkChannel(msg, false))
-        return;
-    findAlias(msg.toCh)->Stop(msg);
-    link->SendReply(msg, QStringLiteral("Ok:"));
+    if (anAlias *alias = checkChannel(msg, false)) {
+        alias->Stop();
+        link->SendReply(msg, QStringLiteral("Ok:"));
+    }
 }
 
 void Body::AskRemote(SMsg msg)
 {
-    if (!checkChannel(msg, true))
-        return;
-    findAlias(msg.toCh)->Remote(msg);
-    link->SendReply(msg, QStringLiteral("Ok:"));
+    if (anAlias *alias = checkChannel(msg, true)) {
+        alias->Remote();
+        link->SendReply(msg, QStringLiteral("Ok:"));
+    }
 }
 
 void Body::AskGetValue(SMsg msg)
 {
-    if (!checkChannel(msg, true))
-        return;
-    anAlias *alias = findAlias(msg.toCh);
-    // One connection per alias; every pending request is answered when it signals.
-    connect(alias, &anAlias::gotValue, this, &Body::gotValue, Qt::UniqueConnection);
-    alias->GetValue(msg);
+    // The alias answers, once its controllers have replied.
+    if (anAlias *alias = checkChannel(msg, true))
+        alias->GetValue(msg);
 }
 
 void Body::answerMove(const SMsg &msg, int result)
@@ -252,24 +283,22 @@ void Body::answerMove(const SMsg &msg, int result)
 
 void Body::AskSetValue(SMsg msg)
 {
-    if (!checkChannel(msg, true))
-        return;
-    answerMove(msg, findAlias(msg.toCh)->SetValue(msg));
+    if (anAlias *alias = checkChannel(msg, true))
+        answerMove(msg, alias->SetValue(msg));
 }
 
 void Body::AskSetValueREL(SMsg msg)
 {
-    if (!checkChannel(msg, true))
-        return;
-    answerMove(msg, findAlias(msg.toCh)->SetValueREL(msg));
+    if (anAlias *alias = checkChannel(msg, true))
+        answerMove(msg, alias->SetValueREL(msg));
 }
 
 void Body::askSpeed(const SMsg &msg, int selector)
 {
-    if (!checkChannel(msg, true))
-        return;
-    findAlias(msg.toCh)->Speed(msg, selector);
-    link->SendReply(msg, QStringLiteral("Ok:"));
+    if (anAlias *alias = checkChannel(msg, true)) {
+        alias->Speed(selector);
+        link->SendReply(msg, QStringLiteral("Ok:"));
+    }
 }
 
 void Body::AskSpeedHigh(SMsg msg)
@@ -285,15 +314,4 @@ void Body::AskSpeedMiddle(SMsg msg)
 void Body::AskSpeedLow(SMsg msg)
 {
     askSpeed(msg, 2);
-}
-
-void Body::gotValue()
-{
-    anAlias *alias = qobject_cast<anAlias *>(sender());
-    if (!alias)
-        return;
-    disconnect(alias, &anAlias::gotValue, this, &Body::gotValue);
-    const QList<SMsg> pending = alias->takePendingValueRequests();
-    for (const SMsg &request : pending)
-        link->SendReply(request, alias->valueText());
 }

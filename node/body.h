@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVarLengthArray>
 
 #include "bus/smsg.h"
 
@@ -41,15 +43,26 @@ private slots:
     void AskSpeedHigh(SMsg msg);
     void AskSpeedMiddle(SMsg msg);
     void AskSpeedLow(SMsg msg);
-    void gotValue();
+    // Controller replies and events, each handed to the proxies of its sender's address.
+    void AnsGetValue(SMsg msg);
+    void EvChangedIsBusy(SMsg msg);
+    void EvChangedValue(SMsg msg);
 
 private:
+    using Proxies = QVarLengthArray<aPm *, 1>;
+
     void loadDefinitions();
-    bool checkChannel(const SMsg &msg, bool busyMatters);
+    // The alias a command on a channel may act on; null once the refusal has been sent.
+    anAlias *checkChannel(const SMsg &msg, bool busyMatters);
     void answerMove(const SMsg &msg, int result);
     void askSpeed(const SMsg &msg, int selector);
+    const Proxies *proxiesAt(const QString &address) const;
 
     Orvex *link = nullptr;
     QList<aPm *> pmList;
     QList<anAlias *> aliasList;
+    // Indexes beside the lists, so that no line costs a walk over every definition.
+    QHash<QString, aPm *> pmById;                // the first proxy of each id
+    QHash<QString, anAlias *> aliasByName;
+    QHash<QString, Proxies> pmsByAddress;        // in creation order
 };
