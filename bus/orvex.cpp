@@ -128,11 +128,11 @@ void Orvex::readChallenge()
         std::exit(1);
     }
     state = StateLoginSent;
-    appendLatin1(name);
-    outbound.append(' ');
-    appendLatin1(keys.at(index));
-    outbound.append('\n');
-    writeOutbound();
+    outbound += name;
+    outbound += QLatin1Char(' ');
+    outbound += keys.at(index);
+    outbound += QLatin1Char('\n');
+    lineWritten();
 }
 
 void Orvex::dropLoginAnswer()
@@ -152,6 +152,7 @@ void Orvex::dispatchLines()
         inbound.append(socket->readAll());
 
     qsizetype start = 0;
+    dispatching = true;
     for (qsizetype end; (end = inbound.indexOf('\n', start)) >= 0; start = end + 1) {
         if (discarding) {
             discarding = false;   // this was the tail of the dropped line
@@ -159,6 +160,8 @@ void Orvex::dispatchLines()
         }
         handleLine(QByteArrayView(inbound.constData() + start, end - start));
     }
+    dispatching = false;
+    flushOutbound();
     inbound.remove(0, start);
 
     if (discarding || inbound.size() > MaxLineLength) {
@@ -252,58 +255,57 @@ void Orvex::socketError(QAbstractSocket::SocketError)
     std::exit(1);
 }
 
-void Orvex::appendLatin1(QStringView text)
+void Orvex::lineWritten()
 {
-    const qsizetype at = outbound.size();
-    outbound.resize(at + text.size());
-    char *out = outbound.data() + at;
-    for (const QChar c : text)
-        *out++ = c.unicode() < 0x100 ? char(c.unicode()) : '?';
+    // While lines are being dispatched, what they cause goes to the socket in one write.
+    if (!dispatching || outbound.size() >= OutboundChunk)
+        flushOutbound();
 }
 
-void Orvex::writeOutbound()
+void Orvex::flushOutbound()
 {
-    if (socket)
-        socket->write(outbound);
-    outbound.resize(0);   // keeps its capacity for the next line
+    // Latin-1 on the wire: a character beyond it goes out as "?".
+    if (socket && !outbound.isEmpty())
+        socket->write(outbound.toLatin1());
+    outbound.resize(0);   // keeps its capacity
 }
 
 void Orvex::SendReply(const SMsg &msg, const QString &text)
 {
     // Built part by part, so a "%" in an address or a text is never taken for a placeholder.
-    appendLatin1(msg.to);
-    outbound.append('>');
-    appendLatin1(msg.from);
-    outbound.append(" @");
-    appendLatin1(msg.command);
-    outbound.append(' ');
-    appendLatin1(text);
-    outbound.append('\n');
-    writeOutbound();
+    outbound += msg.to;
+    outbound += QLatin1Char('>');
+    outbound += msg.from;
+    outbound += QLatin1String(" @");
+    outbound += msg.command;
+    outbound += QLatin1Char(' ');
+    outbound += text;
+    outbound += QLatin1Char('\n');
+    lineWritten();
 }
 
 void Orvex::SendCommand(const QString &to, const QString &command, const QString &params)
 {
-    appendLatin1(to);
-    outbound.append(' ');
-    appendLatin1(command);
+    outbound += to;
+    outbound += QLatin1Char(' ');
+    outbound += command;
     if (!params.isEmpty()) {
-        outbound.append(' ');
-        appendLatin1(params);
+        outbound += QLatin1Char(' ');
+        outbound += params;
     }
-    outbound.append('\n');
-    writeOutbound();
+    outbound += QLatin1Char('\n');
+    lineWritten();
 }
 
 void Orvex::SendEvent(QString ch, const QString &text)
 {
-    appendLatin1(name);
+    outbound += name;
     if (!ch.isEmpty()) {
-        outbound.append('.');
-        appendLatin1(ch);
+        outbound += QLatin1Char('.');
+        outbound += ch;
     }
-    outbound.append(">System ");
-    appendLatin1(text);
-    outbound.append('\n');
-    writeOutbound();
+    outbound += QLatin1String(">System ");
+    outbound += text;
+    outbound += QLatin1Char('\n');
+    lineWritten();
 }

@@ -20,6 +20,8 @@ public:
 
     // A line without "\n" beyond this is dropped rather than buffered without end.
     static constexpr qint64 MaxLineLength = 1 << 20;
+    // Lines written while inbound ones are dispatched go to the socket in pieces of this many characters.
+    static constexpr qsizetype OutboundChunk = 64 * 1024;
 
     Orvex();
     ~Orvex() override;
@@ -84,8 +86,8 @@ private:
     void dispatchLines();
     void handleLine(QByteArrayView bytes);
     void dispatch(const SMsg &msg);
-    void appendLatin1(QStringView text);
-    void writeOutbound();
+    void lineWritten();
+    void flushOutbound();
 
     QString name;
     QTcpSocket *socket = nullptr;
@@ -97,7 +99,8 @@ private:
     QByteArray inbound;         // what arrived after the last complete line
     QString lineText;           // the line being handled, simplified
     SMsg received;              // its split, reused from line to line
-    QByteArray outbound;        // the line being written
+    QString outbound;           // lines written and not yet handed to the socket
+    bool dispatching = false;   // inbound lines are being handled; outbound ones wait for the end
 };
 
 Q_DECLARE_METATYPE(Orvex *)

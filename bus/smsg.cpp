@@ -30,10 +30,10 @@ int kindOf(const VocabEntry *entry)
     return KindCommand;
 }
 
-// Node and sub-address of an address; the node shares the address's text when there is no dot.
-void splitInto(const QString &address, QString &node, QString &ch)
+// Node and sub-address of an address split at its first dot; the node shares the address's
+// text when there is no dot.
+void splitAt(const QString &address, qsizetype dot, QString &node, QString &ch)
 {
-    const qsizetype dot = address.indexOf(QLatin1Char('.'));
     if (dot < 0) {
         node = address;
         ch.clear();
@@ -43,11 +43,22 @@ void splitInto(const QString &address, QString &node, QString &ch)
     }
 }
 
+// Replaces the text, in the string's own buffer when nobody else holds it.
+void setText(QString &field, QStringView text)
+{
+    if (field.isDetached() && field.capacity() >= text.size()) {
+        field.resize(text.size());
+        std::copy(text.begin(), text.end(), field.begin());
+    } else {
+        field = text.toString();
+    }
+}
+
 } // namespace
 
 void SMsg::splitAddress(const QString &address, QString &node, QString &ch)
 {
-    splitInto(address, node, ch);
+    splitAt(address, address.indexOf(QLatin1Char('.')), node, ch);
 }
 
 int SMsg::Parse(QString line)
@@ -57,30 +68,61 @@ int SMsg::Parse(QString line)
 
 int SMsg::parseSimplified(QStringView line)
 {
-    *this = SMsg();
+    // Fields that may share the text of from or to are emptied first, so that those two keep
+    // their buffers from line to line unless a receiver kept a copy.
+    fromNode.clear();
+    fromCh.clear();
+    toNode.clear();
+    toCh.clear();
+    command.clear();
+    params.clear();
+    args.clear();
+    form = FormIncomplete;
+    cmdId = VocabEnd;
+    cmdKind = KindNotFound;
 
-    const qsizetype arrow = line.indexOf(QLatin1Char('>'));
-    const qsizetype space = line.indexOf(QLatin1Char(' '));
-    if (arrow < 0 || (space >= 0 && space < arrow)) {
+    // One pass finds the arrow, the first two spaces and the first dot of each address.
+    qsizetype arrow = -1, space = -1, second = -1, fromDot = -1, toDot = -1;
+    for (qsizetype i = 0; i < line.size() && second < 0; ++i) {
+        switch (line[i].unicode()) {
+        case '>':
+            if (arrow < 0)
+                arrow = i;
+            break;
+        case ' ':
+            (space < 0 ? space : second) = i;
+            break;
+        case '.':
+            if (arrow < 0 && fromDot < 0)
+                fromDot = i;
+            else if (arrow >= 0 && space < 0 && toDot < 0)
+                toDot = i;
+            break;
+        }
+        if (space >= 0 && arrow < 0)
+            break;
+    }
+
+    if (arrow < 0) {
         // No arrow, or a sender part that holds a space: this is no bus line.
+        from.clear();
+        to.clear();
         params = line.toString();
         return form;
     }
-
-    from = line.left(arrow).toString();
-    splitInto(from, fromNode, fromCh);
+    setText(from, line.left(arrow));
+    splitAt(from, fromDot, fromNode, fromCh);
 
     if (space < 0) {
+        to.clear();
         params = line.mid(arrow + 1).toString();
         return form;
     }
+    setText(to, line.mid(arrow + 1, space - arrow - 1));
+    splitAt(to, toDot < 0 ? -1 : toDot - arrow - 1, toNode, toCh);
 
-    to = line.mid(arrow + 1, space - arrow - 1).toString();
-    splitInto(to, toNode, toCh);
+    form = space + 1 < line.size() && line[space + 1] == QLatin1Char('_') ? FormEvent : FormMessage;
 
-    form = space + 1 < line.size() && line.at(space + 1) == QLatin1Char('_') ? FormEvent : FormMessage;
-
-    const qsizetype second = line.indexOf(QLatin1Char(' '), space + 1);
     const QStringView word = second < 0 ? line.mid(space + 1) : line.mid(space + 1, second - space - 1);
     const VocabEntry *entry = findWord(word);
     // A known word shares the vocabulary's own text.
