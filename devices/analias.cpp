@@ -1,21 +1,10 @@
 #include "devices/analias.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "bus/orvex.h"
 #include "devices/apm.h"
-
-namespace {
-
-// A controller value that a move may start from: a finite number.
-bool movableValue(const QString &text, double &out)
-{
-    bool ok = false;
-    out = text.toDouble(&ok);
-    return ok && std::isfinite(out);
-}
-
-} // namespace
 
 anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1Text,
                  const QString &factor2Text, const QString &offsetText, Orvex *link)
@@ -28,6 +17,10 @@ anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1
     , factor2(numberOf(factor2Text))
     , offset(numberOf(offsetText))
 {
+    // Addresses and factors are fixed, so the channel information is too.
+    info = QStringList{pm1->address, pm2->address, numberText(factor1), numberText(factor2),
+                       numberText(offset)}
+               .join(QLatin1Char(' '));
     // Each report arrives once, also when both controllers are the same proxy.
     pm1->addListener(this);
     if (pm2 != pm1)
@@ -36,14 +29,46 @@ anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1
 
 QString anAlias::numberText(double v)
 {
+    // A whole number below a million has no exponent and no fraction in six digits, so its
+    // integer text is the same and much cheaper to make (minus zero keeps its sign).
+    if (std::fabs(v) < 1e6 && v == std::trunc(v) && !(v == 0 && std::signbit(v)))
+        return QString::number(qint64(v));
     return QString::number(v, 'g', 6);
+}
+
+bool anAlias::readNumber(QStringView text, double &out)
+{
+    // Plain decimals, the texts controllers send, are read without the locale machinery;
+    // they are short enough that neither can overflow. Everything else as Qt reads it.
+    constexpr qsizetype PlainDigits = 24;
+    char plain[PlainDigits];
+    qsizetype length = 0;
+    bool digits = false, point = false;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool digit = u >= '0' && u <= '9';
+        if (length == PlainDigits || !(digit || (u == '-' && length == 0) || (u == '.' && digits && !point))) {
+            length = -1;
+            break;
+        }
+        digits |= digit;
+        point |= u == '.';
+        plain[length++] = char(u);
+    }
+    if (length > 0 && digits && plain[length - 1] != '.') {
+        const auto [end, error] = std::from_chars(plain, plain + length, out);
+        if (error == std::errc() && end == plain + length)
+            return true;
+    }
+    bool ok = false;
+    out = text.toDouble(&ok);
+    return ok;
 }
 
 double anAlias::numberOf(const QString &text)
 {
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    return ok ? v : 0.0;
+    double v = 0;
+    return readNumber(text, v) ? v : 0.0;
 }
 
 bool anAlias::StopEmergency()
@@ -103,16 +128,15 @@ anAlias::MoveResult anAlias::move(const SMsg &msg, bool relative)
     if (msg.args.size() < 2)
         return MoveNoValue;
 
-    bool ok = false;
-    const double given = msg.args.at(1).toDouble(&ok);
-    if (!ok || !std::isfinite(given))
+    double given = 0;
+    if (!readNumber(msg.args.at(1), given) || !std::isfinite(given))
         return MoveNotANumber;
 
     // A move must start from what the controllers really reported.
-    double value1 = 0;
-    double value2 = 0;
-    if (!movableValue(pm1->lastValue(), value1) || !movableValue(pm2->lastValue(), value2))
+    if (!pm1->hasMovableValue() || !pm2->hasMovableValue())
         return MoveUnsafe;
+    const double value1 = pm1->valueNumber();
+    const double value2 = pm2->valueNumber();
     if (factor1 == 0 && factor2 == 0)
         return MoveUnsafe;
 
@@ -152,19 +176,12 @@ bool anAlias::isBusy() const
 
 double anAlias::value() const
 {
-    return factor1 * numberOf(pm1->lastValue()) + factor2 * numberOf(pm2->lastValue()) - offset;
+    return factor1 * pm1->valueNumber() + factor2 * pm2->valueNumber() - offset;
 }
 
 QString anAlias::valueText() const
 {
     return numberText(value());
-}
-
-QString anAlias::infoText() const
-{
-    return QStringList{pm1->address, pm2->address, numberText(factor1), numberText(factor2),
-                       numberText(offset)}
-        .join(QLatin1Char(' '));
 }
 
 void anAlias::noticedGotValue()

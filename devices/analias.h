@@ -33,12 +33,14 @@ public:
     bool isBusy() const;
     double value() const;
     QString valueText() const;
-    QString infoText() const;
+    QString infoText() const { return info; }
 
     const QString name;
 
     // The text of a number as the bus shows it: six significant digits.
     static QString numberText(double v);
+    // A number text as QString::toDouble reads it, false when it is none.
+    static bool readNumber(QStringView text, double &out);
     // A number text as the alias reads it: anything that is not a number counts as 0.
     static double numberOf(const QString &text);
 
@@ -57,5 +59,6 @@ private:
     double factor1;
     double factor2;
     double offset;
+    QString info;
     QList<SMsg> pendingValueRequests;   // answered, in order, when the value arrives
 };

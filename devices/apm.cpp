@@ -30,6 +30,15 @@ void aPm::addListener(anAlias *alias)
     listeners.append(alias);
 }
 
+void aPm::storeValue(const QString &text)
+{
+    value = text;
+    double v = 0;
+    const bool ok = anAlias::readNumber(text, v);
+    number = ok ? v : 0.0;
+    movable = ok && std::isfinite(v);
+}
+
 void aPm::FlgOn()
 {
     link->SendCommand(QStringLiteral("System"), QStringLiteral("flgon"), node);
@@ -85,16 +94,16 @@ void aPm::Speed(int selector)
     link->SendCommand(address, QLatin1String(words[selector]), QString());
 }
 
-void aPm::AnsGetValue(SMsg msg)
+void aPm::AnsGetValue(const SMsg &msg)
 {
     if (msg.from != address)
         return;
-    value = msg.params;
+    storeValue(msg.params);
     for (anAlias *alias : listeners)
         alias->noticedGotValue();
 }
 
-void aPm::EvChangedIsBusy(SMsg msg)
+void aPm::EvChangedIsBusy(const SMsg &msg)
 {
     if (msg.from != address)
         return;
@@ -105,11 +114,11 @@ void aPm::EvChangedIsBusy(SMsg msg)
         alias->noticedChangedIsBusy();
 }
 
-void aPm::EvChangedValue(SMsg msg)
+void aPm::EvChangedValue(const SMsg &msg)
 {
     if (msg.from != address)
         return;
-    value = msg.params;
+    storeValue(msg.params);
     for (anAlias *alias : listeners)
         alias->noticedNewValue();
 }

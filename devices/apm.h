@@ -32,6 +32,10 @@ public:
 
     bool isBusy() const { return busy; }
     QString lastValue() const { return value; }
+    // The last value read as a number once, when it came: 0 when it is not one.
+    double valueNumber() const { return number; }
+    // Whether the last value is a finite number, one that a move may start from.
+    bool hasMovableValue() const { return movable; }
 
     // Fixed at construction.
     const QString id;
@@ -44,14 +48,18 @@ public:
 
 public slots:
     // The service node hands each proxy the replies and events sent from its address.
-    void AnsGetValue(SMsg msg);
-    void EvChangedIsBusy(SMsg msg);
-    void EvChangedValue(SMsg msg);
+    void AnsGetValue(const SMsg &msg);
+    void EvChangedIsBusy(const SMsg &msg);
+    void EvChangedValue(const SMsg &msg);
 
 private:
+    void storeValue(const QString &text);
+
     Orvex *link;
     bool busy = false;   // last reported busy state
     QString value;       // last reported value text, as received
+    double number = 0;
+    bool movable = false;
     // Called directly: a signal connection per alias costs more memory than the alias itself.
     QVarLengthArray<anAlias *, 2> listeners;
 };

@@ -123,7 +123,7 @@ void Body::orvexIsReady(Orvex *)
         pm->GetValue();
 }
 
-void Body::AnsGetValue(SMsg msg)
+void Body::AnsGetValue(const SMsg &msg)
 {
     if (const Proxies *takers = proxiesAt(msg.from)) {
         for (aPm *pm : *takers)
@@ -131,7 +131,7 @@ void Body::AnsGetValue(SMsg msg)
     }
 }
 
-void Body::EvChangedIsBusy(SMsg msg)
+void Body::EvChangedIsBusy(const SMsg &msg)
 {
     if (const Proxies *takers = proxiesAt(msg.from)) {
         for (aPm *pm : *takers)
@@ -139,7 +139,7 @@ void Body::EvChangedIsBusy(SMsg msg)
     }
 }
 
-void Body::EvChangedValue(SMsg msg)
+void Body::EvChangedValue(const SMsg &msg)
 {
     if (const Proxies *takers = proxiesAt(msg.from)) {
         for (aPm *pm : *takers)
@@ -165,7 +165,7 @@ anAlias *Body::checkChannel(const SMsg &msg, bool busyMatters)
     return alias;
 }
 
-void Body::AskHelp(SMsg msg)
+void Body::AskHelp(const SMsg &msg)
 {
     if (!msg.toCh.isEmpty()) {
         link->SendReply(msg, QStringLiteral("Er:No help info for the ch %1.").arg(msg.toCh));
@@ -193,7 +193,7 @@ void Body::AskHelp(SMsg msg)
     link->SendReply(msg, QStringLiteral("Er:The command %1 is not").arg(msg.params));
 }
 
-void Body::AskGetChs(SMsg msg)
+void Body::AskGetChs(const SMsg &msg)
 {
     if (msg.toCh.isEmpty())
         link->SendReply(msg, aliasNames());
@@ -203,7 +203,7 @@ void Body::AskGetChs(SMsg msg)
         link->SendReply(msg, QStringLiteral("Er:The ch [%1] is not defined").arg(msg.toCh));
 }
 
-void Body::AskGetChInfo(SMsg msg)
+void Body::AskGetChInfo(const SMsg &msg)
 {
     if (msg.toCh.isEmpty()) {
         link->SendReply(msg, QStringLiteral("Er: a Ch is not selected"));
@@ -216,7 +216,7 @@ void Body::AskGetChInfo(SMsg msg)
         link->SendReply(msg, alias->infoText());
 }
 
-void Body::AskIsBusy(SMsg msg)
+void Body::AskIsBusy(const SMsg &msg)
 {
     if (msg.toCh.isEmpty()) {
         link->SendReply(msg, QStringLiteral("0"));
@@ -229,7 +229,7 @@ void Body::AskIsBusy(SMsg msg)
         link->SendReply(msg, alias->isBusy() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-void Body::AskStopEmergency(SMsg msg)
+void Body::AskStopEmergency(const SMsg &msg)
 {
     if (anAlias *alias = checkChannel(msg, false)) {
         alias->StopEmergency();
@@ -237,7 +237,7 @@ void Body::AskStopEmergency(SMsg msg)
     }
 }
 
-void Body::AskStop(SMsg msg)
+void Body::AskStop(const SMsg &msg)
 {
     if (anAlias *alias = checkChannel(msg, false)) {
         alias->Stop();
@@ -245,7 +245,7 @@ void Body::AskStop(SMsg msg)
     }
 }
 
-void Body::AskRemote(SMsg msg)
+void Body::AskRemote(const SMsg &msg)
 {
     if (anAlias *alias = checkChannel(msg, true)) {
         alias->Remote();
@@ -253,7 +253,7 @@ void Body::AskRemote(SMsg msg)
     }
 }
 
-void Body::AskGetValue(SMsg msg)
+void Body::AskGetValue(const SMsg &msg)
 {
     // The alias answers, once its controllers have replied.
     if (anAlias *alias = checkChannel(msg, true))
@@ -281,13 +281,13 @@ void Body::answerMove(const SMsg &msg, int result)
     }
 }
 
-void Body::AskSetValue(SMsg msg)
+void Body::AskSetValue(const SMsg &msg)
 {
     if (anAlias *alias = checkChannel(msg, true))
         answerMove(msg, alias->SetValue(msg));
 }
 
-void Body::AskSetValueREL(SMsg msg)
+void Body::AskSetValueREL(const SMsg &msg)
 {
     if (anAlias *alias = checkChannel(msg, true))
         answerMove(msg, alias->SetValueREL(msg));
@@ -301,17 +301,17 @@ void Body::askSpeed(const SMsg &msg, int selector)
     }
 }
 
-void Body::AskSpeedHigh(SMsg msg)
+void Body::AskSpeedHigh(const SMsg &msg)
 {
     askSpeed(msg, 0);
 }
 
-void Body::AskSpeedMiddle(SMsg msg)
+void Body::AskSpeedMiddle(const SMsg &msg)
 {
     askSpeed(msg, 1);
 }
 
-void Body::AskSpeedLow(SMsg msg)
+void Body::AskSpeedLow(const SMsg &msg)
 {
     askSpeed(msg, 2);
 }

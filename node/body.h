@@ -30,23 +30,23 @@ public:
 
 private slots:
     void orvexIsReady(Orvex *);
-    void AskHelp(SMsg msg);
-    void AskGetChs(SMsg msg);
-    void AskGetChInfo(SMsg msg);
-    void AskIsBusy(SMsg msg);
-    void AskStopEmergency(SMsg msg);
-    void AskStop(SMsg msg);
-    void AskRemote(SMsg msg);
-    void AskGetValue(SMsg msg);
-    void AskSetValue(SMsg msg);
-    void AskSetValueREL(SMsg msg);
-    void AskSpeedHigh(SMsg msg);
-    void AskSpeedMiddle(SMsg msg);
-    void AskSpeedLow(SMsg msg);
+    void AskHelp(const SMsg &msg);
+    void AskGetChs(const SMsg &msg);
+    void AskGetChInfo(const SMsg &msg);
+    void AskIsBusy(const SMsg &msg);
+    void AskStopEmergency(const SMsg &msg);
+    void AskStop(const SMsg &msg);
+    void AskRemote(const SMsg &msg);
+    void AskGetValue(const SMsg &msg);
+    void AskSetValue(const SMsg &msg);
+    void AskSetValueREL(const SMsg &msg);
+    void AskSpeedHigh(const SMsg &msg);
+    void AskSpeedMiddle(const SMsg &msg);
+    void AskSpeedLow(const SMsg &msg);
     // Controller replies and events, each handed to the proxies of its sender's address.
-    void AnsGetValue(SMsg msg);
-    void EvChangedIsBusy(SMsg msg);
-    void EvChangedValue(SMsg msg);
+    void AnsGetValue(const SMsg &msg);
+    void EvChangedIsBusy(const SMsg &msg);
+    void EvChangedValue(const SMsg &msg);
 
 private:
     using Proxies = QVarLengthArray<aPm *, 1>;

@@ -1,3 +1,4 @@
+#include <QRandomGenerator>
 #include <QTest>
 
 #include "bus/orvex.h"
@@ -43,6 +44,32 @@ private slots:
         QVERIFY(aPm::integerTarget(2147483647.9, out) && out == 2147483647 && aPm::integerTarget(-2147483648.9, out) && out == -2147483647 - 1);   // truncated
         for (const double beyond : {2147483648.0, -2147483649.0, qInf(), qQNaN()})
             QVERIFY2(!aPm::integerTarget(beyond, out), qPrintable(QString::number(beyond)));
+    }
+
+    // The alias's own number reading and writing must agree with Qt's to the bit.
+    void numbersAsQtHasThem()
+    {
+        QStringList texts{"0", "-0", "007", "-12.5", "0.1", "123456789012345678901234", "1234567890123456789012345",
+                          ".5", "5.", "-", "", "+5", " 5", "1e3", "1E-400", "1e999", "inf", "-nan", "0x10", "1,5",
+                          "12abc", "--1", "1.2.3", "-.5", "9007199254740993", "0.30000000000000004441"};
+        QList<double> values{0.0, -0.0, 999999.0, -999999.0, 1e6, -1e6, 999999.5, 1e-5, 2.5e15, qInf(), -qInf(), qQNaN()};
+        QRandomGenerator random(7);
+        for (int i = 0; i < 2000; ++i) {
+            const double v = (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-8, 12));
+            values << v << std::trunc(v);
+            texts << QString::number(v, 'f', random.bounded(0, 12)) << QString::number(qint64(v));
+        }
+        const auto bits = [](double v) { return QByteArray(reinterpret_cast<const char *>(&v), sizeof v); };
+        for (const QString &text : std::as_const(texts)) {
+            bool ok = false;
+            const double want = text.toDouble(&ok);
+            double got = 0;
+            QCOMPARE(anAlias::readNumber(text, got), ok);
+            if (ok)
+                QVERIFY2(bits(got) == bits(want), qPrintable(text));
+        }
+        for (const double v : std::as_const(values))
+            QCOMPARE(anAlias::numberText(v), QString::number(v, 'g', 6));
     }
 
     void aliasTexts_data()
