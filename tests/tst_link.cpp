@@ -40,8 +40,8 @@ private slots:
     // Each word raises its own signal ("@Speed…" none), at any node; junk lines raise none. Then all it writes.
     void dispatchAndSenders()
     {
-        QByteArray lines = "c>o Help x\r\n";
-        QStringList raised{"AskHelp x"};
+        QByteArray lines = "c>o Help x\r\nc>o\xc2\xa0Help\t y\n";   // Unicode white space too
+        QStringList raised{"AskHelp x", "AskHelp y"};
         for (int i = 0; i < VocabEnd; ++i) {
             const QString word = gVocabulary[i].name;
             const QString prefix = word.startsWith('@') ? "Ans" : word.startsWith('_') ? "Ev" : "Ask";
