@@ -3,7 +3,7 @@ BUILD    ?= build
 SANBUILD ?= build-sanitize
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test sanitize demo run clean
+.PHONY: all deps build test sanitize demo run bench clean
 
 all: build
 
@@ -28,6 +28,10 @@ demo: build
 
 run: build
 	./scripts/run $(BUILD)
+
+bench: build
+	@./scripts/deps redis-server
+	$(BUILD)/bin/zerlint-bench
 
 clean:
 	rm -rf $(BUILD) $(SANBUILD)
