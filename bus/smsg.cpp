@@ -30,19 +30,6 @@ int kindOf(const VocabEntry *entry)
     return KindCommand;
 }
 
-// Node and sub-address of an address split at its first dot; the node shares the address's
-// text when there is no dot.
-void splitAt(const QString &address, qsizetype dot, QString &node, QString &ch)
-{
-    if (dot < 0) {
-        node = address;
-        ch.clear();
-    } else {
-        node = address.left(dot);
-        ch = address.mid(dot + 1);
-    }
-}
-
 // Replaces the text, in the string's own buffer when nobody else holds it.
 void setText(QString &field, QStringView text)
 {
@@ -54,11 +41,27 @@ void setText(QString &field, QStringView text)
     }
 }
 
+// The same for an address and its two parts, split at its first dot (-1: none); without a dot
+// the node is the address, and shares its text.
+void setAddress(QStringView address, qsizetype dot, QString &full, QString &node, QString &ch)
+{
+    if (node.constData() == full.constData())
+        node.clear();
+    setText(full, address);
+    if (dot < 0)
+        node = full;
+    else
+        setText(node, address.left(dot));
+    setText(ch, dot < 0 ? QStringView() : address.mid(dot + 1));
+}
+
 } // namespace
 
 void SMsg::splitAddress(const QString &address, QString &node, QString &ch)
 {
-    splitAt(address, address.indexOf(QLatin1Char('.')), node, ch);
+    const qsizetype dot = address.indexOf(QLatin1Char('.'));
+    node = dot < 0 ? address : address.left(dot);
+    ch = dot < 0 ? QString() : address.mid(dot + 1);
 }
 
 int SMsg::Parse(QString line)
@@ -68,12 +71,8 @@ int SMsg::Parse(QString line)
 
 int SMsg::parseSimplified(QStringView line)
 {
-    // Fields that may share the text of from or to are emptied first, so that those two keep
-    // their buffers from line to line unless a receiver kept a copy.
-    fromNode.clear();
-    fromCh.clear();
-    toNode.clear();
-    toCh.clear();
+    // The addresses and their parts keep their buffers from line to line, unless a receiver
+    // kept a copy; what may share the channel's text is let go first.
     command.clear();
     params.clear();
     args.clear();
@@ -105,21 +104,19 @@ int SMsg::parseSimplified(QStringView line)
 
     if (arrow < 0) {
         // No arrow, or a sender part that holds a space: this is no bus line.
-        from.clear();
-        to.clear();
+        setAddress(QStringView(), -1, from, fromNode, fromCh);
+        setAddress(QStringView(), -1, to, toNode, toCh);
         params = line.toString();
         return form;
     }
-    setText(from, line.left(arrow));
-    splitAt(from, fromDot, fromNode, fromCh);
+    setAddress(line.left(arrow), fromDot, from, fromNode, fromCh);
 
     if (space < 0) {
-        to.clear();
+        setAddress(QStringView(), -1, to, toNode, toCh);
         params = line.mid(arrow + 1).toString();
         return form;
     }
-    setText(to, line.mid(arrow + 1, space - arrow - 1));
-    splitAt(to, toDot < 0 ? -1 : toDot - arrow - 1, toNode, toCh);
+    setAddress(line.mid(arrow + 1, space - arrow - 1), toDot < 0 ? -1 : toDot - arrow - 1, to, toNode, toCh);
 
     form = space + 1 < line.size() && line[space + 1] == QLatin1Char('_') ? FormEvent : FormMessage;
 
