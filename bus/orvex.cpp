@@ -140,7 +140,11 @@ void Orvex::dropLoginAnswer()
     while (socket->canReadLine())
         socket->readLine();
     state = StateReady;
+    // The priming lines go out together, like the answers to a read.
+    holding = true;
     emit ConnectionIsReady(this);
+    holding = false;
+    flushOutbound();
 }
 
 void Orvex::dispatchLines()
@@ -152,7 +156,7 @@ void Orvex::dispatchLines()
         inbound.append(socket->readAll());
 
     qsizetype start = 0;
-    dispatching = true;
+    holding = true;
     for (qsizetype end; (end = inbound.indexOf('\n', start)) >= 0; start = end + 1) {
         if (discarding) {
             discarding = false;   // this was the tail of the dropped line
@@ -160,7 +164,7 @@ void Orvex::dispatchLines()
         }
         handleLine(QByteArrayView(inbound.constData() + start, end - start));
     }
-    dispatching = false;
+    holding = false;
     flushOutbound();
     inbound.remove(0, start);
 
@@ -257,8 +261,8 @@ void Orvex::socketError(QAbstractSocket::SocketError)
 
 void Orvex::lineWritten()
 {
-    // While lines are being dispatched, what they cause goes to the socket in one write.
-    if (!dispatching || outbound.size() >= OutboundChunk)
+    // While inbound lines are handled, what they cause goes to the socket in one write.
+    if (!holding || outbound.size() >= OutboundChunk)
         flushOutbound();
 }
 

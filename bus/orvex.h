@@ -20,7 +20,7 @@ public:
 
     // A line without "\n" beyond this is dropped rather than buffered without end.
     static constexpr qint64 MaxLineLength = 1 << 20;
-    // Lines written while inbound ones are dispatched go to the socket in pieces of this many characters.
+    // Lines written while inbound ones are handled go to the socket in pieces of this many characters.
     static constexpr qsizetype OutboundChunk = 64 * 1024;
 
     Orvex();
@@ -100,7 +100,7 @@ private:
     QString lineText;           // the line being handled, simplified
     SMsg received;              // its split, reused from line to line
     QString outbound;           // lines written and not yet handed to the socket
-    bool dispatching = false;   // inbound lines are being handled; outbound ones wait for the end
+    bool holding = false;       // outbound lines wait for the end of the inbound ones' handling
 };
 
 Q_DECLARE_METATYPE(Orvex *)
