@@ -3,6 +3,7 @@
 // It counts and matches lines itself, so it shares none of the node's logic.
 
 #include <fcntl.h>
+#include <sched.h>
 #include <ftw.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -57,6 +58,20 @@ struct Failure : std::runtime_error
 };
 
 std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
+
+// With two CPUs or more the bench runs on the first and every server it measures on the second,
+// so that each figure pays the same wake-up across CPUs, wherever the scheduler would put them.
+bool pinning() { return sysconf(_SC_NPROCESSORS_ONLN) >= 2; }
+
+void placeOn(int cpu)
+{
+    if (!pinning())
+        return;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
 
 [[noreturn]] void fatal(const char *what)
 {
@@ -234,6 +249,7 @@ struct Child
         pid = fork();
         if (pid == 0) {
             prctl(PR_SET_PDEATHSIG, SIGKILL);   // never outlive the bench
+            placeOn(1);
             const int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(open("/dev/null", O_RDONLY), 0);
             dup2(out, 1);
@@ -362,6 +378,7 @@ Ref measurePeer(const Options &o)
     pid_t pid = fork();
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
+        placeOn(1);
         pollfd p{listener, POLLIN, 0};
         try {
             Conn c(poll(&p, 1, IdleMs) > 0 ? accept(listener, nullptr, nullptr) : -1);
@@ -671,6 +688,7 @@ int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);   // a peer that goes away is reported, not fatal
     const Options o = parse(argc, argv);
+    placeOn(0);
     double load = NAN;               // other work on the machine shows in the tails
     getloadavg(&load, 1);
 
@@ -696,11 +714,12 @@ int main(int argc, char **argv)
     const std::string buildType = ZERLINT_BUILD_TYPE;
     std::printf("\nnode: %s\nmachine: %ld cores, %s, load average %.2f at start\nbuild type: %s\n"
                 "time slice %g s per rate figure, up to %d rounds per one-at-a-time figure\n"
-                "requests and events address %s\nreproduce: %s\n",
+                "requests and events address %s\n%s\nreproduce: %s\n",
                 o.node.c_str(), sysconf(_SC_NPROCESSORS_ONLN), cpuModel().c_str(), load,
                 buildType.empty() ? "(none)" : buildType.c_str(), o.seconds, o.rounds,
                 o.active ? (std::to_string(o.active) + " aliases and controllers spread evenly through the list").c_str()
                          : "every alias and controller, scattered",
+                pinning() ? "the bench on CPU 0, the node and the references on CPU 1" : "one CPU for all",
                 command.c_str());
     return loggedIn ? 0 : 1;
 }
