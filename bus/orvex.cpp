@@ -18,9 +18,9 @@ Orvex::Orvex()
 
 Orvex::~Orvex()
 {
-    // The socket outlives the link; make sure it no longer calls into it.
-    if (socket)
-        socket->disconnect();
+    // The socket or device outlives the link; make sure it no longer calls into it.
+    if (transport)
+        transport->disconnect(this);
 }
 
 quint16 Orvex::portNumber(const QString &port)
@@ -48,7 +48,7 @@ int Orvex::keyIndex(int challenge, int keyCount)
 
 qint64 Orvex::heldBytes() const
 {
-    return inbound.size() + (socket ? socket->bytesAvailable() : 0);
+    return inbound.size() + (transport ? transport->bytesAvailable() : 0);
 }
 
 void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QString &server,
@@ -59,9 +59,7 @@ void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QS
     qDebug() << "make connection" << name << keyFile << server << port;
 
     socket = new QTcpSocket;
-    state = StateChallenge;
-    connect(socket, &QTcpSocket::readyRead, this, &Orvex::ReceiveMessageFromOrvex,
-            Qt::UniqueConnection);
+    attach(socket);
     connect(socket, &QTcpSocket::disconnected, this, &Orvex::disconnected);
     // A node that never reaches its server must say so and end, so a supervisor can act.
     connect(socket, &QTcpSocket::connected, this, [this] {
@@ -73,6 +71,22 @@ void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QS
 
     socket->connectToHost(server, portNumber(port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
+}
+
+void Orvex::attach(QIODevice *device)
+{
+    transport = device;
+    state = StateChallenge;
+    connect(transport, &QIODevice::readyRead, this, &Orvex::ReceiveMessageFromOrvex,
+            Qt::UniqueConnection);
+}
+
+void Orvex::attach(const QString &name, const QStringList &keys, QIODevice *device)
+{
+    this->name = name;
+    this->keys = keys;
+    keyCount = int(keys.size());
+    attach(device);
 }
 
 void Orvex::ReadKeyFile(QString base)
@@ -120,7 +134,7 @@ void Orvex::ReceiveMessageFromOrvex()
 
 void Orvex::readChallenge()
 {
-    const QByteArray line = socket->readLine().simplified();
+    const QByteArray line = transport->readLine().simplified();
     const int challenge = line.toInt(nullptr, 10);
     const int index = keyIndex(challenge, keyCount);
     if (index < 0) {
@@ -137,8 +151,8 @@ void Orvex::readChallenge()
 
 void Orvex::dropLoginAnswer()
 {
-    while (socket->canReadLine())
-        socket->readLine();
+    while (transport->canReadLine())
+        transport->readLine();
     state = StateReady;
     // The priming lines go out together, like the answers to a read.
     holding = true;
@@ -151,9 +165,9 @@ void Orvex::dispatchLines()
 {
     // Take all that arrived at once and split it here: one copy per read, none per line.
     if (inbound.isEmpty())
-        inbound = socket->readAll();
+        inbound = transport->readAll();
     else
-        inbound.append(socket->readAll());
+        inbound.append(transport->readAll());
 
     qsizetype start = 0;
     holding = true;
@@ -269,8 +283,8 @@ void Orvex::lineWritten()
 void Orvex::flushOutbound()
 {
     // Latin-1 on the wire: a character beyond it goes out as "?".
-    if (socket && !outbound.isEmpty())
-        socket->write(outbound.toLatin1());
+    if (transport && !outbound.isEmpty())
+        transport->write(outbound.toLatin1());
     outbound.resize(0);   // keeps its capacity
 }
 

@@ -29,6 +29,9 @@ public:
     void MakeConnection(const QString &name, const QString &keyFile, const QString &server,
                         const QString &port);
     void ReadKeyFile(QString base);
+    // Logs in and serves through the device instead of a bus connection: the node driven from
+    // a buffer. The link does not own the device.
+    void attach(const QString &name, const QStringList &keys, QIODevice *device);
 
     void SendReply(const SMsg &msg, const QString &text);
     void SendCommand(const QString &to, const QString &command, const QString &params);
@@ -81,6 +84,7 @@ private slots:
     void socketError(QAbstractSocket::SocketError error);
 
 private:
+    void attach(QIODevice *device);
     void readChallenge();
     void dropLoginAnswer();
     void dispatchLines();
@@ -91,6 +95,7 @@ private:
 
     QString name;
     QTcpSocket *socket = nullptr;
+    QIODevice *transport = nullptr;   // what the link reads and writes: the socket, or a device
     QStringList keys;
     int keyCount = 0;
     int state = StateChallenge;

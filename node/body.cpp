@@ -10,9 +10,19 @@
 #include "devices/apm.h"
 
 Body::Body()
-    : QObject(nullptr)
+    : Body(new Orvex)
 {
-    link = new Orvex;
+    const QString port = gParams.get(QStringLiteral("ORVEX_PORT"), QStringLiteral("60570"));
+    const QString server = gParams.get(QStringLiteral("ORVEX_SERVER"), QStringLiteral("localhost"));
+    const QString keyFile = gParams.get(QStringLiteral("KEY_FILE"), QStringLiteral("zerlint0"));
+    const QString name = gParams.get(QStringLiteral("NAME_ON_ORVEX"), QStringLiteral("zerlint0"));
+    link->MakeConnection(name, keyFile, server, port);
+}
+
+Body::Body(Orvex *attachedLink)
+    : QObject(nullptr)
+    , link(attachedLink)
+{
     connect(link, &Orvex::AskHelp, this, &Body::AskHelp, Qt::UniqueConnection);
     connect(link, &Orvex::AskGetChs, this, &Body::AskGetChs, Qt::UniqueConnection);
     connect(link, &Orvex::AskGetChInfo, this, &Body::AskGetChInfo, Qt::UniqueConnection);
@@ -32,16 +42,15 @@ Body::Body()
 
     loadDefinitions();
 
-    const QString port = gParams.get(QStringLiteral("ORVEX_PORT"), QStringLiteral("60570"));
-    const QString server = gParams.get(QStringLiteral("ORVEX_SERVER"), QStringLiteral("localhost"));
-    const QString keyFile = gParams.get(QStringLiteral("KEY_FILE"), QStringLiteral("zerlint0"));
-    const QString name = gParams.get(QStringLiteral("NAME_ON_ORVEX"), QStringLiteral("zerlint0"));
-    link->MakeConnection(name, keyFile, server, port);
-
     connect(link, &Orvex::ConnectionIsReady, this, &Body::orvexIsReady);
 }
 
-Body::~Body() = default;
+Body::~Body()
+{
+    qDeleteAll(aliasList);
+    qDeleteAll(pmList);
+    delete link;
+}
 
 void Body::loadDefinitions()
 {

@@ -19,7 +19,10 @@ class Body : public QObject
     Q_DISABLE_COPY(Body)
 
 public:
+    // Creates its link, builds the node and starts connecting to the bus server.
     Body();
+    // Builds the node around a link that was attached to its transport already; takes it over.
+    explicit Body(Orvex *attachedLink);
     ~Body() override;
 
     aPm *findPm(const QString &id) const;
