@@ -2,10 +2,19 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QHostInfo>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTextStream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "bus/vocabulary.h"
 
@@ -59,18 +68,89 @@ void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QS
     qDebug() << "make connection" << name << keyFile << server << port;
 
     socket = new QTcpSocket;
+    socket->setReadBufferSize(ReadBufferSize);
     attach(socket);
     connect(socket, &QTcpSocket::disconnected, this, &Orvex::disconnected);
-    // A node that never reaches its server must say so and end, so a supervisor can act.
-    connect(socket, &QTcpSocket::connected, this, [this] {
-        established = true;
+    connect(socket, &QTcpSocket::errorOccurred, this, &Orvex::socketError);
+    connect(socket, &QTcpSocket::bytesWritten, this, &Orvex::outputDrained);
+
+    // The connection is made here, once: Qt's own connect tries again on the same descriptor
+    // when a fresh connection is reset, and so would reconnect by itself.
+    serverPort = portNumber(port);
+    QHostInfo::lookupHost(server, this, &Orvex::hostFound);
+}
+
+void Orvex::hostFound(const QHostInfo &info)
+{
+    candidates = info.addresses();
+    if (info.error() != QHostInfo::NoError || candidates.isEmpty())
+        cannotConnect(info.errorString());
+    connectNext();
+}
+
+void Orvex::connectNext()
+{
+    int error = 0;
+    while (!candidates.isEmpty()) {
+        const QHostAddress address = candidates.takeFirst();
+        sockaddr_storage peer = {};
+        socklen_t length = 0;
+        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+            auto *in = reinterpret_cast<sockaddr_in *>(&peer);
+            in->sin_family = AF_INET;
+            in->sin_port = htons(serverPort);
+            in->sin_addr.s_addr = htonl(address.toIPv4Address());
+            length = sizeof(sockaddr_in);
+        } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+            auto *in6 = reinterpret_cast<sockaddr_in6 *>(&peer);
+            in6->sin6_family = AF_INET6;
+            in6->sin6_port = htons(serverPort);
+            const Q_IPV6ADDR bytes = address.toIPv6Address();
+            std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
+            in6->sin6_scope_id = address.scopeId().toUInt();
+            length = sizeof(sockaddr_in6);
+        } else {
+            continue;
+        }
+        const int fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && (::connect(fd, reinterpret_cast<sockaddr *>(&peer), length) == 0 || errno == EINPROGRESS)) {
+            connectingFd = fd;
+            connecting = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+            connect(connecting, &QSocketNotifier::activated, this, &Orvex::connectAttempted);
+            return;
+        }
+        error = errno;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    cannotConnect(QString::fromLocal8Bit(std::strerror(error ? error : ECONNREFUSED)));
+}
+
+void Orvex::connectAttempted()
+{
+    connecting->setEnabled(false);
+    connecting->deleteLater();
+    connecting = nullptr;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(connectingFd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
+        error = errno;
+    if (error == 0) {
+        socket->setSocketDescriptor(connectingFd, QAbstractSocket::ConnectedState);
         // Replies go out as they are written, not held back for the peer's acknowledgement.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, &Orvex::socketError);
+        return;
+    }
+    ::close(connectingFd);
+    if (error == ECONNRESET || error == EPIPE)
+        disconnected();   // made and lost at once: the server took it and let it go
+    connectNext();
+}
 
-    socket->connectToHost(server, portNumber(port), QIODevice::ReadWrite,
-                          QAbstractSocket::AnyIPProtocol);
+void Orvex::cannotConnect(const QString &why)
+{
+    qDebug() << tr("Cannot connect to the bus server: %1").arg(why);
+    std::exit(1);
 }
 
 void Orvex::attach(QIODevice *device)
@@ -163,6 +243,9 @@ void Orvex::dropLoginAnswer()
 
 void Orvex::dispatchLines()
 {
+    // While replies wait to be sent, nothing more is read: the bus server sees a slow reader.
+    if (paused)
+        return;
     // Take all that arrived at once and split it here: one copy per read, none per line.
     if (inbound.isEmpty())
         inbound = transport->readAll();
@@ -176,17 +259,29 @@ void Orvex::dispatchLines()
             discarding = false;   // this was the tail of the dropped line
             continue;
         }
+        if (transport->bytesToWrite() + outbound.size() > OutputHighWater) {
+            paused = true;
+            break;
+        }
         handleLine(QByteArrayView(inbound.constData() + start, end - start));
     }
     holding = false;
     flushOutbound();
     inbound.remove(0, start);
 
-    if (discarding || inbound.size() > MaxLineLength) {
+    if (!paused && (discarding || inbound.size() > MaxLineLength)) {
         if (!discarding)
             qDebug() << tr("Dropped an inbound line longer than %1 bytes").arg(MaxLineLength);
         discarding = true;
         inbound.clear();
+    }
+}
+
+void Orvex::outputDrained()
+{
+    if (paused && transport->bytesToWrite() <= OutputLowWater) {
+        paused = false;
+        dispatchLines();
     }
 }
 
@@ -267,10 +362,9 @@ void Orvex::disconnected()
 
 void Orvex::socketError(QAbstractSocket::SocketError)
 {
-    if (established)
-        return;   // a lost connection ends through disconnected()
-    qDebug() << tr("Cannot connect to the bus server: %1").arg(socket->errorString());
-    std::exit(1);
+    // The socket only ever holds a connection that was made; losing it ends the node as
+    // closing does, whether or not Qt reports the close as well.
+    disconnected();
 }
 
 void Orvex::lineWritten()

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include "bus/smsg.h"
 
+class QHostInfo;
+class QSocketNotifier;
 class QTcpSocket;
 
 // The node's one connection to the bus server: login, inbound dispatch, the three senders.
@@ -20,6 +23,11 @@ public:
 
     // A line without "\n" beyond this is dropped rather than buffered without end.
     static constexpr qint64 MaxLineLength = 1 << 20;
+    // What the link takes from the bus connection at a time; the kernel holds the rest.
+    static constexpr qint64 ReadBufferSize = MaxLineLength;
+    // Above this many unsent output bytes the link stops reading; below the low mark it goes on.
+    static constexpr qint64 OutputHighWater = 16 << 20;
+    static constexpr qint64 OutputLowWater = 4 << 20;
     // Lines written while inbound ones are handled go to the socket in pieces of this many characters.
     static constexpr qsizetype OutboundChunk = 64 * 1024;
 
@@ -82,8 +90,13 @@ private slots:
     void disconnected();
     void ReceiveMessageFromOrvex();
     void socketError(QAbstractSocket::SocketError error);
+    void hostFound(const QHostInfo &info);
+    void connectAttempted();
+    void outputDrained();
 
 private:
+    void connectNext();
+    [[noreturn]] void cannotConnect(const QString &why);
     void attach(QIODevice *device);
     void readChallenge();
     void dropLoginAnswer();
@@ -99,13 +112,17 @@ private:
     QStringList keys;
     int keyCount = 0;
     int state = StateChallenge;
-    bool established = false;   // the connection was made at least once
+    quint16 serverPort = 0;
+    QList<QHostAddress> candidates;   // the server's addresses not tried yet
+    QSocketNotifier *connecting = nullptr;
+    int connectingFd = -1;
     bool discarding = false;    // skipping the tail of an over-long line
     QByteArray inbound;         // what arrived after the last complete line
     QString lineText;           // the line being handled, simplified
     SMsg received;              // its split, reused from line to line
     QString outbound;           // lines written and not yet handed to the socket
     bool holding = false;       // outbound lines wait for the end of the inbound ones' handling
+    bool paused = false;        // inbound lines wait until the unsent output has drained
 };
 
 Q_DECLARE_METATYPE(Orvex *)
