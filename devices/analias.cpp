@@ -186,7 +186,13 @@ QString anAlias::valueText() const
 
 void anAlias::noticedGotValue()
 {
-    if (isBusy() || pendingValueRequests.isEmpty())
+    if (!isBusy())
+        answerValueRequests();
+}
+
+void anAlias::answerValueRequests()
+{
+    if (pendingValueRequests.isEmpty())
         return;
     QList<SMsg> waiting;
     waiting.swap(pendingValueRequests);
@@ -202,6 +208,9 @@ void anAlias::noticedChangedIsBusy()
         return;
     lastBusy = busy;
     link->SendEvent(name, busy ? QStringLiteral("_ChangedIsBusy 1") : QStringLiteral("_ChangedIsBusy 0"));
+    // A value asked for while the alias moved is answered once it stands still.
+    if (!busy)
+        answerValueRequests();
 }
 
 void anAlias::noticedNewValue()

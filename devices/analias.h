@@ -49,8 +49,13 @@ public:
     void noticedChangedIsBusy();
     void noticedNewValue();
 
+    // GetValue requests an alias keeps waiting at most; more are refused.
+    static constexpr qsizetype MaxWaitingValueRequests = 64;
+    qsizetype waitingValueRequests() const { return pendingValueRequests.size(); }
+
 private:
     MoveResult move(const SMsg &msg, bool relative);
+    void answerValueRequests();
 
     Orvex *link;
     bool lastBusy = false;

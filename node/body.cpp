@@ -265,8 +265,15 @@ void Body::AskRemote(const SMsg &msg)
 void Body::AskGetValue(const SMsg &msg)
 {
     // The alias answers, once its controllers have replied.
-    if (anAlias *alias = checkChannel(msg, true))
-        alias->GetValue(msg);
+    anAlias *alias = checkChannel(msg, true);
+    if (!alias)
+        return;
+    if (alias->waitingValueRequests() >= anAlias::MaxWaitingValueRequests) {
+        link->SendReply(msg, QStringLiteral("Er:Channel [%1] has %2 GetValue requests waiting")
+                                 .arg(msg.toCh, QString::number(anAlias::MaxWaitingValueRequests)));
+        return;
+    }
+    alias->GetValue(msg);
 }
 
 void Body::answerMove(const SMsg &msg, int result)

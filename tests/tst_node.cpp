@@ -203,17 +203,28 @@ void tst_node::traffic_data()
         "pmc01.ax3 GetValue\npmc02 GetValue\npmc01.ax3 Stop\npmc02 Stop\nzerlint0.gap>c8 @Stop Ok:\n"
         "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c7 @GetValue 160\nother.gap>c9.ui @GetValue 160\n"
         "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c10 @GetValue 161\n");
+    // Controllers that do not answer: 64 requests wait, the next is refused and writes nothing.
+    QByteArray waiting, waitingOut, answers;
+    for (int i = 0; i < 65; ++i) {
+        const QByteArray asker = "c" + QByteArray::number(i);
+        waiting += asker + ">zerlint0.gap GetValue\n";
+        waitingOut += i < 64 ? "pmc01.ax3 GetValue\npmc02 GetValue\n"
+                             : "zerlint0.gap>" + asker + " @GetValue Er:Channel [gap] has 64 GetValue requests waiting\n";
+        answers += i < 64 ? "zerlint0.gap>" + asker + " @GetValue 60\n" : "";
+    }
+    row("GetValue requests waiting, bounded", none, waiting + "pmc02>zerlint0 @GetValue 60\n", waitingOut + answers);
     // Proxies of one address take its lines in the order of their definitions.
     row("two proxies of one address", "PM m3 pmc02\nALIAS solo m3 m3 1 0 0\n",
         "pmc02>zerlint0 _ChangedValue 7\npmc02>zerlint0 _ChangedIsBusy 1\n",
         "zerlint0.gap>System _ChangedValue 7\nzerlint0.solo>System _ChangedValue 7\n"
         "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.solo>System _ChangedIsBusy 1\n");
-    row("shared controller, no answer while busy", x1,
+    // No answer while busy; once idle, with the value of that moment, and only once.
+    row("shared controller, answered once idle", x1,
         "c7>zerlint0.gap GetValue\nc8>zerlint0.x1 GetValue\npmc02>zerlint0 _ChangedIsBusy 1\n"
         "pmc01.ax3>zerlint0 @GetValue 110\npmc02>zerlint0 _ChangedIsBusy 0\npmc02>zerlint0 @GetValue 60\n",
         "pmc01.ax3 GetValue\npmc02 GetValue\npmc01.ax3 GetValue\npmc01.ax3 GetValue\n"
         "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.x1>c8 @GetValue 110\n"
-        "zerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @GetValue 170\n");
+        "zerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @GetValue 110\n");
 }
 
 QTEST_MAIN(tst_node)
