@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostInfo>
 #include <QSocketNotifier>
 #include <QTcpSocket>
@@ -171,14 +172,22 @@ void Orvex::attach(const QString &name, const QStringList &keys, QIODevice *devi
 
 void Orvex::ReadKeyFile(QString base)
 {
+    // Only a regular file: a pipe or a device could block the node or never end.
+    const auto open = [](QFile &file) {
+        return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly | QIODevice::Text);
+    };
     QFile file(base + QStringLiteral(".key"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (!open(file)) {
         qDebug() << tr("Cannot open [%1.key]").arg(base);
         file.setFileName(QStringLiteral(":") + base + QStringLiteral(".key"));
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (!open(file)) {
             qDebug() << tr("Cannot open [:%2.key]").arg(base);
             std::exit(1);
         }
+    }
+    if (file.size() > MaxKeyFileSize) {
+        qDebug() << tr("Key file [%1] is larger than %2 bytes, not read").arg(file.fileName(), QString::number(MaxKeyFileSize));
+        std::exit(1);
     }
     QTextStream in(&file);
     while (!in.atEnd()) {

@@ -23,6 +23,8 @@ public:
 
     // A line without "\n" beyond this is dropped rather than buffered without end.
     static constexpr qint64 MaxLineLength = 1 << 20;
+    // A key file beyond this is not read.
+    static constexpr qint64 MaxKeyFileSize = 1 << 20;
     // What the link takes from the bus connection at a time; the kernel holds the rest.
     static constexpr qint64 ReadBufferSize = MaxLineLength;
     // Above this many unsent output bytes the link stops reading; below the low mark it goes on.

@@ -50,6 +50,10 @@ bool ParamStore::readFile(const QString &fileName)
         qDebug() << "INCLUDE leads back to a file being read, not read again : " << fileName;
         return false;
     }
+    if (reading.size() >= MaxIncludeDepth) {
+        qDebug() << "INCLUDE nested deeper than" << MaxIncludeDepth << "files, not read : " << fileName;
+        return false;
+    }
     if (!identity.isEmpty())
         reading.append(identity);
     const bool opened = readFileOnce(fileName);
@@ -61,14 +65,22 @@ bool ParamStore::readFile(const QString &fileName)
 bool ParamStore::readFileOnce(const QString &fileName)
 {
     QFile file(fileName);
-    // An empty name fails like a missing file, without Qt's own warning on the log.
-    if (fileName.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    // An empty name fails like a missing file, without Qt's own warning on the log; so does
+    // anything but a regular file, which could block the node or never end.
+    if (fileName.isEmpty() || !QFileInfo(fileName).isFile()
+        || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         qDebug() << "Can't open config file : " << fileName;
         return false;
     }
+    if (file.size() > MaxFileSize || bytesRead + file.size() > MaxTotalSize) {
+        qDebug() << "Config file too large, not read : " << fileName;
+        return false;
+    }
+    bytesRead += file.size();
     QTextStream in(&file);
     QString line;
-    while (in.readLineInto(&line)) {
+    // A file that grows while it is read is cut at the bound.
+    while (file.pos() <= MaxFileSize && in.readLineInto(&line)) {
         const QString text = stripComment(line);
         if (text.trimmed().isEmpty())
             continue;

@@ -17,6 +17,11 @@ struct ParamEntry
 class ParamStore
 {
 public:
+    // Bounds on what configuration files may bring in.
+    static constexpr qsizetype MaxIncludeDepth = 32;      // files open at once along an INCLUDE chain
+    static constexpr qint64 MaxFileSize = 16 << 20;       // bytes of one file
+    static constexpr qint64 MaxTotalSize = 64 << 20;      // bytes of all files together
+
     void init(int argc, char **argv, bool readNow, const QString &defaultFileName,
               const QStringList &fileOptions);
     void parseCommandLine(int argc, char **argv);
@@ -47,6 +52,7 @@ private:
     Index exactIndex;
     Index upperIndex;
     QStringList reading;   // files of the INCLUDE chain now open, to stop cycles
+    qint64 bytesRead = 0;
 };
 
 extern ParamStore gParams;

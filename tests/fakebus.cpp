@@ -8,11 +8,14 @@
 #include <QTest>
 #include <QTimer>
 
+#include <sys/socket.h>
+
 FakeBus::FakeBus()
 {
     server.listen(QHostAddress::LocalHost, 0);
     connect(&server, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *next = server.nextPendingConnection();
+        ++accepted;
         if (peer) {   // one node per bus
             next->close();
             next->deleteLater();
@@ -53,8 +56,30 @@ QByteArray FakeBus::login(int challenge, const QByteArray &answer)
     return line;
 }
 
+void FakeBus::reset()
+{
+    if (!peer)
+        return;
+    const linger abortive{1, 0};
+    ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    peer->abort();
+}
+
+void FakeBus::pauseReading(bool paused)
+{
+    readingPaused = paused;
+    if (!peer)
+        return;
+    // A small buffer that is not emptied makes Qt stop reading, and the kernel's window closes.
+    peer->setReadBufferSize(paused ? 4096 : 0);
+    if (!paused)
+        readPeer();
+}
+
 void FakeBus::readPeer()
 {
+    if (readingPaused)
+        return;
     const QByteArray bytes = peer->readAll();
     received += bytes;
     buffer += bytes;
@@ -144,6 +169,18 @@ int NodeProcess::waitForExit(int timeoutMs)
     if (proc.exitStatus() != QProcess::NormalExit)
         return -1;
     return proc.exitCode();
+}
+
+qint64 NodeProcess::residentKiB() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(proc.processId()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 QByteArray NodeProcess::log()

@@ -26,6 +26,12 @@ public:
 
     // Writes the raw bytes to the node.
     void send(const QByteArray &bytes);
+    // Ends the connection with a reset rather than a close.
+    void reset();
+    // Stops taking what the node writes, so that it piles up in the node; and goes on.
+    void pauseReading(bool paused);
+    // Connections the node opened.
+    int connections() const { return accepted; }
     // Challenge, login line, answer; returns the login line the node wrote ("" on time-out).
     QByteArray login(int challenge = 0, const QByteArray &answer = "System>zerlint0 @login Ok:\n");
 
@@ -45,6 +51,8 @@ private:
 
     QTcpServer server;
     QTcpSocket *peer = nullptr;
+    int accepted = 0;
+    bool readingPaused = false;
     QByteArray buffer;
     QByteArray received;
     QList<QByteArray> lines;
@@ -66,6 +74,8 @@ public:
     int waitForExit(int timeoutMs = 10000);
     // What the node wrote on stderr so far (its debug log).
     QByteArray log();
+    // Resident memory of the process in KiB, from /proc; -1 when unknown.
+    qint64 residentKiB() const;
     // Waits until the debug log holds the text.
     bool waitForLog(const QByteArray &text, int timeoutMs = 5000);
 

@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include <sys/stat.h>
+
 #include "config/paramstore.h"
 
 static QStringList gLog;   // the debug messages of the running test; other messages go on as before
@@ -58,6 +60,21 @@ private slots:
             {"config.cfg:A 1\nINCLUDE a\nINCLUDE a\n", "a:B 1\nINCLUDE ./config.cfg\nB 2\n"},
             {"A|1| 1", "B|1| 1", "B|2| 2", "B|1| 1", "B|2| 2"}, {cycle.arg("./config.cfg"), cycle.arg("./config.cfg")});
 
+        // Bounds: only regular files are read, an INCLUDE chain is cut at 32 files, a large file is not read.
+        row("a folder, a device and a pipe are not read", {},
+            {"config.cfg:A 1\nINCLUDE sub\nINCLUDE /dev/zero\nINCLUDE pipe\nB 2\n", "sub/x:X 1\n", "pipe:<pipe>"},
+            {"A|1| 1", "B|2| 2"}, {cantOpen.arg("sub"), cantOpen.arg("/dev/zero"), cantOpen.arg("pipe")});
+        QStringList chain{"config.cfg:L 0\nINCLUDE f1\n"}, chainEntries{"L|0| 0"};
+        for (int i = 1; i <= 40; ++i) {
+            chain << QStringLiteral("f%1:L %1\nINCLUDE f%2\n").arg(i).arg(i + 1);
+            if (i < ParamStore::MaxIncludeDepth)
+                chainEntries << QStringLiteral("L|%1| %1").arg(i);
+        }
+        row("INCLUDE chain cut", {}, chain, chainEntries,
+            {QStringLiteral("INCLUDE nested deeper than 32 files, not read :  \"f32\"")});
+        row("a file beyond 16 MiB is not read", {}, {"config.cfg:A 1\nINCLUDE big\nB 2\n", "big:<big>"},
+            {"A|1| 1", "B|2| 2"}, {QStringLiteral("Config file too large, not read :  \"big\"")});
+
         row("-CONFIG wins after -c and before -C", {"-c", "c1", "-CONFIG", "c2", "-C", "none"}, {},
             {"-c|c1|c1", "-CONFIG|c2|c2", "-C|none|none", "FROM|c2| c2"});
         row("-c before an option: nothing read; stray word, lone dash, negative number",
@@ -77,8 +94,16 @@ private slots:
         for (const QString &f : QStringList{"c1:FROM c1\n", "c2:FROM c2\n"} + files) {
             QFile file(f.section(':', 0, 0));
             QDir().mkpath(QFileInfo(file).path());
+            const QString contents = f.section(':', 1);
+            if (contents == "<pipe>") {
+                QCOMPARE(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600), 0);
+                continue;
+            }
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(f.section(':', 1).toUtf8());
+            if (contents == "<big>")   // sparse, so cheap to make
+                QVERIFY(file.resize(ParamStore::MaxFileSize + 1));
+            else
+                file.write(contents.toUtf8());
         }
         QFETCH(QByteArrayList, args);
         args.prepend("zerlint");

@@ -2,6 +2,14 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 #include "bus/orvex.h"
 #include "bus/vocabulary.h"
 #include "fakebus.h"
@@ -93,6 +101,7 @@ private slots:
         row("no key file", QByteArray(), "", "",
             {"\"Cannot open [zerlint0.key]\"", "\"Cannot open [:zerlint0.key]\"", "!make connection"});
         row("key file without words", "\n  \t\n\n", "", "", {"No key in [zerlint0.key]", "!make connection"});
+        row("key file a pipe", "<pipe>", "", "", {"\"Cannot open [zerlint0.key]\"", "!make connection"});
         row("negative challenge", "k0 k1 k2\n", "-5\n", "", {"Challenge [-5] selects no key"});
         row("connection refused", "k0 k1 k2\n", "", "", {"Cannot connect to the bus server: Connection refused"}, shut);
     }
@@ -104,7 +113,9 @@ private slots:
         QFETCH(QByteArray, port);
         FakeBus server;
         NodeProcess node;
-        if (!keyFile.isNull())
+        if (keyFile == "<pipe>")   // would block a reader that opens it
+            QCOMPARE(::mkfifo(QFile::encodeName(node.dir() + "/zerlint0.key").constData(), 0600), 0);
+        else if (!keyFile.isNull())
             node.writeFile("zerlint0.key", keyFile);
         node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT "
                                          + (port.isEmpty() ? QByteArray::number(server.port()) : port));
@@ -123,6 +134,83 @@ private slots:
         QFETCH(QByteArrayList, logged);
         for (const QByteArray &text : logged)
             QVERIFY2(text.startsWith('!') ? !log.contains(text.mid(1)) : log.contains(text), log.constData());
+    }
+
+    // The bus server closes or resets at each step of the login and while serving: the node
+    // ends with status 0 and never opens a second connection.
+    // A server that ends each connection the moment it takes it, from a thread of its own so that
+    // it is quicker than the node's own look at the new connection.
+    void endedOnArrival(bool reset)
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0 && ::listen(listener, 8) == 0);
+        ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length);
+        std::atomic<int> accepted{0};
+        std::thread server([&] {
+            for (int peer; (peer = ::accept(listener, nullptr, nullptr)) >= 0; ::close(peer)) {
+                ++accepted;
+                const linger abortive{1, 0};
+                if (reset)
+                    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+            }
+        });
+        NodeProcess node;
+        node.writeFile("zerlint0.key", "k0\n");
+        node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(ntohs(address.sin_port)));
+        QVERIFY(node.start());
+        const int status = node.waitForExit();
+        ::shutdown(listener, SHUT_RDWR);   // ends the accept
+        server.join();
+        ::close(listener);
+        QCOMPARE(status, 0);
+        QCOMPARE(accepted.load(), 1);
+    }
+
+    void lostConnection_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("reset");
+        const char *steps[] = {"on arrival", "before the challenge", "after the challenge", "after the login line",
+                               "serving", "GetValue waiting", "mid-line"};
+        for (int step = 0; step < 7; ++step) {
+            for (const bool reset : {false, true})
+                QTest::addRow("%s, %s", steps[step], reset ? "reset" : "closed") << step << reset;
+        }
+    }
+    void lostConnection()
+    {
+        QFETCH(int, step);
+        FakeBus server;
+        NodeProcess node;
+        node.writeFile("zerlint0.key", "k0\n");
+        node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port())
+                                         + "\nPM m1 pmc01 ax1\nALIAS a m1 m1 1 1 0\n");
+        QFETCH(bool, reset);
+        if (step == 0)
+            return endedOnArrival(reset);
+        QVERIFY(node.start());
+        QVERIFY(server.waitForNode());
+        if (step >= 2)
+            server.send("0\n");
+        if (step >= 3)
+            QCOMPARE(server.nextLine(), "zerlint0 k0");
+        if (step >= 4) {
+            server.send("System>zerlint0 @login Ok:\n");
+            QVERIFY(server.waitFor("pmc01.ax1 GetValue"));   // primed: what comes now is read apart
+        }
+        if (step == 5) {
+            server.send("c>zerlint0.a GetValue\n");
+            QVERIFY(server.waitFor("pmc01.ax1 GetValue"));
+        }
+        if (step == 6)
+            server.send("c>zerlint0 He");
+        reset ? server.reset() : server.node()->close();
+        QCOMPARE(node.waitForExit(), 0);
+        QCOMPARE(server.connections(), 1);
     }
 };
 
