@@ -79,7 +79,7 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "\"Dropped an inbound line longer than 1048576 bytes\"");
         bus.send(QByteArray(1 << 20, 'x'));   // the third goes past the bound: all read, no line end, so dropped
         QTRY_VERIFY(!arrived.isEmpty() && !orvex->heldBytes() && !bus.node()->bytesToWrite());
-        bus.send("4\nc>n Help 5\n");   // the dropped line's tail, then a whole line
+        bus.send(" y>n Help 4\nc>n Help 5\n");   // the dropped line's tail, then a whole line
         QTRY_COMPARE(seen, (QStringList{"AskHelp 1", "AskHelp 2", "AskHelp 5"}));
     }
 
@@ -98,6 +98,7 @@ private slots:
         row("7 of 3 keys, spaces and CR around; bus goes", "k0 k1 k2\n", " 7 \r\n", "zerlint0 k1\n");
         row("not a number", "k0 k1 k2\n", "seven\n", "zerlint0 k0\n");
         row("beyond 32 bits", "k0 k1 k2\n", "4294967303\n", "zerlint0 k0\n");
+        row("leading zero, decimal all the same", "k0 k1 k2\n", "010\n", "zerlint0 k1\n");
         row("no key file", QByteArray(), "", "",
             {"\"Cannot open [zerlint0.key]\"", "\"Cannot open [:zerlint0.key]\"", "!make connection"});
         row("key file without words", "\n  \t\n\n", "", "", {"No key in [zerlint0.key]", "!make connection"});
