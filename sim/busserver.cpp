@@ -4,19 +4,11 @@
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
-#include "bus/orvex.h"
-#include "bus/smsg.h"
+using BusLine::nodeOf;
 
 namespace {
 
 const QString systemName = QStringLiteral("System");
-
-QString nodeOf(const QString &address)
-{
-    QString node, ch;
-    SMsg::splitAddress(address, node, ch);
-    return node;
-}
 
 } // namespace
 
@@ -67,11 +59,11 @@ void BusServer::accept()
         auto *peer = new Peer;
         peer->socket = socket;
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);   // lines are small and answered at once
-        peer->challenge = int(QRandomGenerator::global()->bounded(1000000));
+        peer->challenge = QString::number(QRandomGenerator::global()->bounded(1000000));
         peers.append(peer);
         connect(socket, &QTcpSocket::readyRead, this, [this, peer] { readPeer(peer); });
         connect(socket, &QTcpSocket::disconnected, this, [this, peer] { dropPeer(peer); });
-        write(peer, QString::number(peer->challenge));
+        write(peer, peer->challenge);
     }
 }
 
@@ -93,7 +85,7 @@ void BusServer::readPeer(Peer *peer)
         else
             route(peer, line);
     }
-    if (peer->state != Peer::Closing && peer->buffer.size() > Orvex::MaxLineLength) {
+    if (peer->state != Peer::Closing && peer->buffer.size() > BusLine::MaxLength) {
         refuse(peer, QStringLiteral("Line"), QStringLiteral("Line too long"));
         peer->state = Peer::Closing;
     }
@@ -117,7 +109,7 @@ void BusServer::login(Peer *peer, const QString &line)
 {
     const QStringList words = line.split(QLatin1Char(' '));
     const QString name = words.value(0);
-    const int index = Orvex::keyIndex(peer->challenge, int(keys.size()));
+    const int index = BusLine::keyIndex(peer->challenge, keys.size());
     const QString expected = index < 0 ? QString() : keys.at(index);
     QString reason;
     if (name.contains(QLatin1Char('.')) || name.contains(QLatin1Char('>')))
@@ -145,53 +137,53 @@ void BusServer::route(Peer *peer, const QString &line)
     // A line may name its sender; without one it comes from the peer's node itself.
     const bool hasSender = line.section(QLatin1Char(' '), 0, 0).contains(QLatin1Char('>'));
     const QString full = hasSender ? line : peer->name + QLatin1Char('>') + line;
-    SMsg msg;
-    if (msg.Parse(full) == FormIncomplete) {
+    BusLine::Message msg;
+    if (!msg.split(full)) {
         refuse(peer, QStringLiteral("Line"), QStringLiteral("Not a bus line [%1]").arg(line));
         return;
     }
-    if (msg.fromNode != peer->name) {
-        refuse(peer, msg.command, QStringLiteral("Sender [%1] is not [%2]").arg(msg.from, peer->name));
+    if (nodeOf(msg.from) != peer->name) {
+        refuse(peer, msg.word, QStringLiteral("Sender [%1] is not [%2]").arg(msg.from, peer->name));
         return;
     }
-    const QString tail = full.mid(full.indexOf(QLatin1Char(' ')) + 1);
+    const QString toNode = nodeOf(msg.to);
 
-    if (msg.toNode == systemName) {
-        serveSystem(peer, msg, tail);
+    if (toNode == systemName) {
+        serveSystem(peer, msg);
         return;
     }
     bool simulatedNode = false;
     for (SimAxis *axis : std::as_const(axes)) {
-        if (nodeOf(axis->address()) != msg.toNode)
+        if (nodeOf(axis->address()) != toNode)
             continue;
         simulatedNode = true;
         if (axis->address() == msg.to) {
-            axis->handle(msg, msg.toCh.isEmpty() ? msg.args : msg.args.mid(1));
+            axis->handle(msg);
             return;
         }
     }
     if (simulatedNode) {
-        deliver(msg.to, msg.from, QStringLiteral("@%1 Er: Channel [%2] is not defined").arg(msg.command, msg.to));
+        deliver(msg.to, msg.from, QStringLiteral("@%1 Er: Channel [%2] is not defined").arg(msg.word, msg.to));
         return;
     }
-    if (deliver(msg.from, msg.to, tail))
+    if (deliver(msg.from, msg.to, msg.tail))
         return;
     // A reply that cannot be delivered is dropped: answering it would start an exchange.
-    if (!msg.command.startsWith(QLatin1Char('@')))
-        refuse(peer, msg.command, QStringLiteral("Node [%1] is not connected").arg(msg.toNode));
+    if (!msg.word.startsWith(QLatin1Char('@')))
+        refuse(peer, msg.word, QStringLiteral("Node [%1] is not connected").arg(toNode));
 }
 
-void BusServer::serveSystem(Peer *peer, const SMsg &msg, const QString &tail)
+void BusServer::serveSystem(Peer *peer, const BusLine::Message &msg)
 {
-    if (msg.form == FormEvent) {
-        publish(msg.from, tail);
+    if (msg.word.startsWith(QLatin1Char('_'))) {
+        publish(msg.from, msg.tail);
         return;
     }
-    const bool on = msg.command == QLatin1String("flgon");
-    if (on || msg.command == QLatin1String("flgoff")) {
-        const QString address = msg.args.value(0);
+    const bool on = msg.word == QLatin1String("flgon");
+    if (on || msg.word == QLatin1String("flgoff")) {
+        const QString address = msg.params.value(0);
         if (address.isEmpty()) {
-            refuse(peer, msg.command, QStringLiteral("Address is not given"));
+            refuse(peer, msg.word, QStringLiteral("Address is not given"));
             return;
         }
         if (on && !peer->subscriptions.contains(address)) {
@@ -200,11 +192,11 @@ void BusServer::serveSystem(Peer *peer, const SMsg &msg, const QString &tail)
         } else if (!on && peer->subscriptions.removeAll(address) > 0) {
             qDebug() << peer->name << "no longer follows" << address;
         }
-        deliver(systemName, msg.from, QStringLiteral("@%1 Ok:").arg(msg.command));
+        deliver(systemName, msg.from, QStringLiteral("@%1 Ok:").arg(msg.word));
         return;
     }
-    if (!msg.command.startsWith(QLatin1Char('@')))
-        refuse(peer, msg.command, QStringLiteral("Undefined Command"));
+    if (!msg.word.startsWith(QLatin1Char('@')))
+        refuse(peer, msg.word, QStringLiteral("Undefined Command"));
 }
 
 void BusServer::publish(const QString &from, const QString &event)

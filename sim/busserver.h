@@ -7,10 +7,10 @@
 #include <QStringList>
 #include <QTcpServer>
 
+#include "sim/busline.h"
 #include "sim/simaxis.h"
 
 class QTcpSocket;
-class SMsg;
 
 // A stand-in for the bus server ("System"): logs nodes in with the challenge-and-key exchange,
 // routes their lines by receiver, fans events out to subscribers, and hosts simulated
@@ -38,7 +38,7 @@ private:
         enum State { AwaitingLogin, Ready, Closing };
         QTcpSocket *socket = nullptr;
         State state = AwaitingLogin;
-        int challenge = 0;
+        QString challenge;
         QString name;
         QStringList subscriptions;   // node names or full addresses
         QByteArray buffer;
@@ -49,7 +49,7 @@ private:
     void dropPeer(Peer *peer);
     void login(Peer *peer, const QString &line);
     void route(Peer *peer, const QString &line);
-    void serveSystem(Peer *peer, const SMsg &msg, const QString &tail);
+    void serveSystem(Peer *peer, const BusLine::Message &msg);
     void publish(const QString &from, const QString &event);
     // Writes "from>to text" to the node that owns the receiver; false when none is connected.
     bool deliver(const QString &from, const QString &to, const QString &text);

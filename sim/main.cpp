@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "bus/orvex.h"
+#include "sim/busline.h"
 #include "sim/busserver.h"
 
 int main(int argc, char *argv[])
@@ -43,6 +43,14 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // Without a key no node could log in: status 2, as orvex-client has for a refused login.
+    QString keyError;
+    const QStringList keys = BusLine::readKeys(parser.value(QStringLiteral("keys")), keyError);
+    if (keys.isEmpty()) {
+        err << "orvex-sim: " << keyError << "\n";
+        return 2;
+    }
+
     const QString config = parser.positionalArguments().value(0, QStringLiteral("sim.cfg"));
     QList<AxisSetup> setups;
     if (!readAxisFile(config, setups)) {
@@ -50,7 +58,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    BusServer bus(Orvex::keysOf(parser.value(QStringLiteral("keys"))));
+    BusServer bus(keys);
     for (const AxisSetup &setup : std::as_const(setups)) {
         const SimAxis *axis = bus.addAxis(setup, timeScale);
         qDebug() << "controller" << axis->address() << "at" << axis->position();

@@ -1,37 +1,96 @@
 #include "sim/simaxis.h"
 
 #include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
 
 #include <algorithm>
 #include <cmath>
 #include <type_traits>
+#include <utility>
 
-#include "config/items.h"
-#include "config/paramstore.h"
+namespace {
 
-bool AxisSetup::parse(const QString &rest, QString &error)
+// The items of a configuration line: white space between them, double quotes around one that
+// holds spaces, '#' outside quotes starts the comment.
+QStringList itemsOf(const QString &line)
 {
-    QString address;
-    QString left = takeItem(rest, address);
+    QStringList items;
+    QString item;
+    bool quoted = false, any = false;
+    for (const QChar c : line) {
+        if (c == QLatin1Char('"')) {
+            quoted = !quoted;
+            any = true;
+        } else if (!quoted && c == QLatin1Char('#')) {
+            break;
+        } else if (!quoted && c.isSpace()) {
+            if (std::exchange(any, false))
+                items.append(std::exchange(item, QString()));
+        } else {
+            item += c;
+            any = true;
+        }
+    }
+    if (any)
+        items.append(item);
+    return items;
+}
+
+// Reads one file of the INCLUDE chain; open holds the files of the chain, so none is read in itself.
+bool readAxes(const QString &fileName, QList<AxisSetup> &axes, QStringList &open)
+{
+    const QString identity = QFileInfo(fileName).canonicalFilePath();
+    QFile file(fileName);
+    // An empty name fails like a missing file, without Qt's own warning.
+    if (fileName.isEmpty() || open.contains(identity) || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    open.append(identity);
+    QTextStream in(&file);
+    QString line;
+    while (in.readLineInto(&line)) {
+        QStringList items = itemsOf(line);
+        const QString key = items.isEmpty() ? QString() : items.takeFirst();
+        if (key.compare(QLatin1String("INCLUDE"), Qt::CaseInsensitive) == 0) {
+            if (!readAxes(items.value(0), axes, open))
+                qDebug() << "INCLUDE skipped: cannot read" << items.value(0) << "or it is being read";
+            continue;
+        }
+        if (key != QLatin1String("AXIS"))
+            continue;
+        AxisSetup setup;
+        QString error;
+        if (!setup.parse(items, error)) {
+            qDebug() << "AXIS skipped:" << error << line.trimmed();
+        } else if (std::any_of(axes.cbegin(), axes.cend(),
+                               [&setup](const AxisSetup &a) { return a.address() == setup.address(); })) {
+            qDebug() << "AXIS skipped: address defined twice" << setup.address();
+        } else {
+            axes.append(setup);
+        }
+    }
+    open.removeLast();
+    return true;
+}
+
+} // namespace
+
+bool AxisSetup::parse(QStringList items, QString &error)
+{
+    const QString address = items.isEmpty() ? QString() : items.takeFirst();
     if (address.isEmpty()) {
         error = QStringLiteral("no address");
         return false;
     }
-    SMsg::splitAddress(address, node, channel);
-    if (node.isEmpty() || (channel.isEmpty() && address.contains(QLatin1Char('.')))
-        || address.contains(QLatin1Char('>'))
+    node = BusLine::nodeOf(address);
+    channel = BusLine::channelOf(address);
+    if (node.isEmpty() || address.endsWith(QLatin1Char('.')) || address.contains(QLatin1Char('>'))
         || address.contains(QLatin1Char(' '))) {
         error = QStringLiteral("address [%1] is not a bus address").arg(address);
         return false;
     }
 
-    QStringList items;
-    while (!left.isEmpty()) {
-        QString item;
-        left = takeItem(left, item);
-        if (!item.isEmpty())
-            items.append(item);
-    }
     if (items.size() > 6) {
         error = QStringLiteral("more than six numbers");
         return false;
@@ -67,26 +126,8 @@ bool AxisSetup::parse(const QString &rest, QString &error)
 
 bool readAxisFile(const QString &fileName, QList<AxisSetup> &axes)
 {
-    ParamStore store;
-    if (!store.readFile(fileName))
-        return false;
-    for (const QString &rest : store.restsOf(QStringLiteral("AXIS"))) {
-        AxisSetup setup;
-        QString error;
-        if (!setup.parse(rest, error)) {
-            qDebug() << "AXIS skipped:" << error << rest.trimmed();
-            continue;
-        }
-        const auto same = std::find_if(axes.cbegin(), axes.cend(), [&setup](const AxisSetup &a) {
-            return a.address() == setup.address();
-        });
-        if (same != axes.cend()) {
-            qDebug() << "AXIS skipped: address defined twice" << setup.address();
-            continue;
-        }
-        axes.append(setup);
-    }
-    return true;
+    QStringList open;
+    return readAxes(fileName, axes, open);
 }
 
 SimAxis::SimAxis(const AxisSetup &setup, double timeScale, QObject *parent)
@@ -105,9 +146,9 @@ qint64 SimAxis::position() const
     return qint64(std::llround(place));
 }
 
-void SimAxis::handle(const SMsg &msg, const QStringList &args)
+void SimAxis::handle(const BusLine::Message &msg)
 {
-    const QString &word = msg.command;
+    const QString &word = msg.word;
     auto reply = [&](const QString &text) {
         emit replied(msg.from, QLatin1Char('@') + word + QLatin1Char(' ') + text);
     };
@@ -118,7 +159,7 @@ void SimAxis::handle(const SMsg &msg, const QStringList &args)
             halt();
         reply(QString::number(position()));
     } else if (word == QLatin1String("SetValue")) {
-        setValue(msg, args);
+        setValue(msg);
     } else if (word == QLatin1String("Stop") || word == QLatin1String("StopEmergency")) {
         reply(QStringLiteral("Ok:"));
         if (moving) {
@@ -137,8 +178,9 @@ void SimAxis::handle(const SMsg &msg, const QStringList &args)
     }
 }
 
-void SimAxis::setValue(const SMsg &msg, const QStringList &args)
+void SimAxis::setValue(const BusLine::Message &msg)
 {
+    const QStringList &args = msg.params;
     auto reply = [&](const QString &text) { emit replied(msg.from, QStringLiteral("@SetValue ") + text); };
     if (moving) {
         reply(QStringLiteral("Er: Busy, moving to %1").arg(target));

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "bus/smsg.h"
+#include "sim/busline.h"
 
 // One simulated controller channel as an AXIS line of the simulator's configuration defines it:
 //   AXIS <node>[.<channel>] [initial [high [middle [low [min [max]]]]]]
@@ -22,12 +22,12 @@ struct AxisSetup
     qint64 max = 1000000;
 
     QString address() const { return channel.isEmpty() ? node : node + QLatin1Char('.') + channel; }
-    // Fills this from the text after the AXIS key; the reason in error when it is refused.
-    bool parse(const QString &rest, QString &error);
+    // Fills this from the items after the AXIS key; the reason in error when it is refused.
+    bool parse(QStringList items, QString &error);
 };
 
-// Every AXIS entry of a configuration file; bad lines are reported on the debug log and skipped.
-// False when the file cannot be read.
+// Every AXIS entry of a configuration file in the node's syntax (comments, double quotes,
+// INCLUDE); bad lines are reported on the debug log and skipped. False when the file cannot be read.
 bool readAxisFile(const QString &fileName, QList<AxisSetup> &axes);
 
 // A pulse-motor channel that moves at its selected speed on the event loop's timer.
@@ -45,8 +45,8 @@ public:
     qint64 position() const;
     bool isMoving() const { return moving; }
 
-    // A command addressed to this channel; args are its parameters.
-    void handle(const SMsg &msg, const QStringList &args);
+    // A line addressed to this channel.
+    void handle(const BusLine::Message &msg);
 
 signals:
     // A reply line for the asker's full address (text starts with "@").
@@ -55,7 +55,7 @@ signals:
     void announced(const QString &text);
 
 private:
-    void setValue(const SMsg &msg, const QStringList &args);
+    void setValue(const BusLine::Message &msg);
     // Moves by what the selected speed covered since the last call; true once at the target.
     bool advance();
     void tick();

@@ -1,4 +1,6 @@
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <algorithm>
@@ -21,13 +23,19 @@ class tst_system : public QObject
         return {ended ? client.exitCode() : -1, QString::fromUtf8(client.readAllStandardOutput()).split('\n').filter(shown).replaceInStrings(shown, "")};
     }
 
+    // The tools alone need no running system.
+    static bool alone() { return QTest::currentTestFunction() == QByteArrayLiteral("toolAlone"); }
+
 private slots:
     void init()
     {
+        if (alone())
+            return;
         QString simOutput;
         auto readSim = [&] { return simOutput += QString::fromUtf8(sim.readAll()); };
         sim.setProcessChannelMode(QProcess::MergedChannels);
-        sim.start(bin + "/orvex-sim", {"--port", "0", "--keys", examples + "/demo.key", "--time-scale", "4", examples + "/sim.cfg"});   // the example controllers
+        node.writeFile("sim.cfg", QString("INCLUDE \"%1/sim.cfg\"   # the example controllers\n").arg(examples).toUtf8());
+        sim.start(bin + "/orvex-sim", {"--port", "0", "--keys", examples + "/demo.key", "--time-scale", "4", node.dir() + "/sim.cfg"});
         QVERIFY(QTest::qWaitFor([&] { return !(port = QRegularExpression("listening on 127.0.0.1 port (\\d+)\n").match(readSim()).captured(1)).isEmpty(); }, 5000));
         node.writeFile("config.cfg", QString("INCLUDE %1/config.cfg\nORVEX_PORT %2\nKEY_FILE %1/demo\n").arg(examples, port).toUtf8());
         QVERIFY(node.start());   // it reads its controllers right after following the last of them:
@@ -35,6 +43,8 @@ private slots:
     }
     void cleanup()
     {
+        if (alone())
+            return;
         sim.close();
         QCOMPARE(node.waitForExit(), 0);   // the bus connection closed
     }
@@ -73,6 +83,51 @@ private slots:
         QCOMPARE((QList<int>{noMatch, quiet, refused}), (QList<int>{1, 0, 2}));
         QCOMPARE(typo.filter("zerlint0"), (QStringList{"zerlint0.gap>t @SetValue Er:Value [abc] is not a number", "zerlint0.gap>t @GetValue 2000"}));
         QCOMPARE(answers.filter("zerlint0") + login.filter("zerlint0"), (QStringList{"zerlint0>t @GetChs gap centre height height_mm", "System>zerlint0 @login Er: Name [zerlint0] is already in use"}));
+    }
+
+    // Status 2 and one line on stderr for a key file a tool cannot use; the client answers the
+    // test's challenge with the key it selects (demo.key holds six), and no other.
+    void toolAlone_data()
+    {
+        for (const char *column : {"tool", "keys", "complaint"})
+            QTest::addColumn<QString>(column);
+        QTest::addColumn<QByteArray>("challenge");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("sim, no key file") << "orvex-sim" << "missing.key" << "orvex-sim: cannot read the key file .*missing.key: .*" << QByteArray() << QByteArray();
+        QTest::newRow("sim, no key in the file") << "orvex-sim" << "empty" << "orvex-sim: no key in .*empty.key" << QByteArray() << QByteArray();
+        QTest::newRow("client, no key file") << "orvex-client" << "missing" << "orvex-client: cannot read the key file .*missing.key: .*" << QByteArray() << QByteArray();
+        QTest::newRow("client, no key in the file") << "orvex-client" << "empty.key" << "orvex-client: no key in .*empty.key" << QByteArray() << QByteArray();
+        QTest::newRow("client, challenge beyond the key count") << "orvex-client" << "demo" << QString() << QByteArray(" 13 ") << QByteArray("t basalt");
+        QTest::newRow("client, negative multiple of the key count") << "orvex-client" << "demo" << QString() << QByteArray("-6") << QByteArray();
+        QTest::newRow("client, challenge not a number") << "orvex-client" << "demo" << QString() << QByteArray("12abc") << QByteArray();
+    }
+    void toolAlone()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QString, keys);
+        QFETCH(QByteArray, challenge);
+        QTcpServer server;   // the bus, as far as the client gets
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        node.writeFile("empty.key", " \n");
+        const QString keyFile = keys == "demo" ? examples + "/demo" : node.dir() + "/" + keys;
+        QProcess proc;
+        proc.start(bin + "/" + tool, QStringList{"--keys", keyFile, "--port"} + (tool == "orvex-sim" ? QStringList{"0", examples + "/sim.cfg"} : QStringList{QString::number(server.serverPort()), "--name", "t", "x Hello"}));
+        QByteArray answer;
+        if (!challenge.isNull()) {
+            QVERIFY(QTest::qWaitFor([&] { return server.hasPendingConnections(); }, 5000));
+            QTcpSocket *bus = server.nextPendingConnection();
+            bus->write(challenge + "\n");
+            if (QTest::qWaitFor([&] { return bus->canReadLine() || proc.state() == QProcess::NotRunning; }, 5000) && bus->canReadLine()) {
+                answer = bus->readLine().trimmed();
+                bus->write("System>t @login Er: Wrong key\n");
+            }
+        }
+        QVERIFY(QTest::qWaitFor([&] { return proc.state() == QProcess::NotRunning; }, 5000));
+        QTEST(answer, "answer");
+        const QString said = QString::fromUtf8(proc.readAllStandardError());
+        QFETCH(QString, complaint);
+        QVERIFY2(proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 2, qPrintable(said));
+        QVERIFY2(complaint.isEmpty() ? said.isEmpty() : QRegularExpression("^" + complaint + "\n$").match(said).hasMatch(), qPrintable(said));
     }
 };
 

@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "bus/orvex.h"
+#include "sim/busline.h"
 
 ClientSession::ClientSession(const Options &settings, QObject *parent)
     : QObject(parent)
@@ -59,7 +59,7 @@ void ClientSession::readSocket()
         socketBuffer.remove(0, end + 1);
         received(line);
     }
-    if (socketBuffer.size() > Orvex::MaxLineLength)
+    if (socketBuffer.size() > BusLine::MaxLength)
         finish(Failed, QStringLiteral("the server sent a line without end"));
 }
 
@@ -68,9 +68,8 @@ void ClientSession::received(const QString &line)
     show("<-", line);
     switch (state) {
     case AwaitingChallenge: {
-        bool ok = false;
-        const int index = Orvex::keyIndex(line.toInt(&ok), int(options.keys.size()));
-        if (!ok || index < 0) {
+        const int index = BusLine::keyIndex(line, options.keys.size());
+        if (index < 0) {
             finish(Failed, QStringLiteral("the challenge selects no key"));
             return;
         }

@@ -2,7 +2,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "bus/orvex.h"
+#include "sim/busline.h"
 #include "tools/clientsession.h"
 
 int main(int argc, char *argv[])
@@ -61,7 +61,12 @@ int main(int argc, char *argv[])
     }
     options.port = quint16(port);
     options.timeoutMs = int(timeout * 1000);
-    options.keys = Orvex::keysOf(parser.value(QStringLiteral("keys")));
+    QString keyError;
+    options.keys = BusLine::readKeys(parser.value(QStringLiteral("keys")), keyError);
+    if (options.keys.isEmpty()) {
+        err << "orvex-client: " << keyError << "\n";
+        return ClientSession::Failed;
+    }
 
     ClientSession session(options);
     QObject::connect(&session, &ClientSession::finished, &app, &QCoreApplication::exit);
