@@ -355,6 +355,9 @@ void Orvex::dispatch(const SMsg &msg)
     case VocabAnsGetValue: emit AnsGetValue(msg); break;
     case VocabAnsStandby: emit AnsStandby(msg); break;
     case VocabAnsSyncRun: emit AnsSyncRun(msg); break;
+    case VocabAnsSpeedHigh:
+    case VocabAnsSpeedMiddle:
+    case VocabAnsSpeedLow: emit AnsSpeed(msg); break;
     case VocabEnd:
         if (!msg.command.startsWith(QLatin1Char('@')))
             SendReply(msg, QStringLiteral("Er: Undefined Command"));

@@ -87,6 +87,7 @@ signals:
     void AnsSyncRun(SMsg msg);
     void EvChangedIsBusy(SMsg msg);
     void EvChangedValue(SMsg msg);
+    void AnsSpeed(SMsg msg);   // "@SpeedHigh", "@SpeedMiddle" and "@SpeedLow"
 
 private slots:
     void disconnected();

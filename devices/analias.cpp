@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include <QDebug>
+
 #include "bus/orvex.h"
 #include "devices/apm.h"
 
@@ -144,10 +146,15 @@ anAlias::MoveResult anAlias::move(const SMsg &msg, bool relative)
     const double target = relative ? current + given : given;
 
     // Each controller covers half of the change; one whose factor is 0 cannot move the
-    // alias, so the other covers all of it.
+    // alias, so the other covers all of it. One controller under both factors covers all of
+    // it too, with one target: two would leave it where neither asked.
     double target1 = value1;
     double target2 = value2;
-    if (factor1 != 0 && factor2 != 0) {
+    if (pm1 == pm2 && factor1 != 0 && factor2 != 0 && factor1 != factor2) {
+        if (factor1 + factor2 == 0)
+            return MoveUnsafe;
+        target1 = target2 = value1 + (target - current) / (factor1 + factor2);
+    } else if (factor1 != 0 && factor2 != 0) {
         const double half = (target - current) * 0.5;
         target1 = value1 + half / factor1;
         target2 = value2 + half / factor2;
@@ -157,16 +164,32 @@ anAlias::MoveResult anAlias::move(const SMsg &msg, bool relative)
         target2 = value2 + (target - current) / factor2;
     }
 
-    qint32 unused = 0;
-    if ((factor1 != 0 && !aPm::integerTarget(target1, unused))
-        || (factor2 != 0 && !aPm::integerTarget(target2, unused)))
+    qint32 pulses1 = 0;
+    qint32 pulses2 = 0;
+    if ((factor1 != 0 && !aPm::integerTarget(target1, pulses1))
+        || (factor2 != 0 && !aPm::integerTarget(target2, pulses2)))
         return MoveUnsafe;
+
+    // Nothing moves unless the alias and every controller that moves stay in their ranges.
+    if (!withinLimits(limits, target, name)
+        || (factor1 != 0 && !withinLimits(pm1->limits, pulses1, pm1->address))
+        || (factor2 != 0 && !withinLimits(pm2->limits, pulses2, pm2->address)))
+        return MoveOutOfRange;
 
     if (factor1 != 0)
         pm1->SetValue(target1);
     if (factor2 != 0)
         pm2->SetValue(target2);
     return MoveSent;
+}
+
+bool anAlias::withinLimits(const std::optional<TravelRange> &range, double target, const QString &whose) const
+{
+    if (!range || range->contains(target))
+        return true;
+    qDebug() << QStringLiteral("ALIAS %1 : The target %2 is outside the limits %3 of %4, not moved")
+                    .arg(name, numberText(target), range->text(), whose);
+    return false;
 }
 
 bool anAlias::isBusy() const

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "bus/smsg.h"
+#include "devices/apm.h"
 
 class Orvex;
 class aPm;
@@ -17,7 +18,7 @@ class anAlias : public QObject
 
 public:
     // What became of a move request; only MoveSent wrote anything.
-    enum MoveResult { MoveSent, MoveBusy, MoveNoValue, MoveNotANumber, MoveUnsafe };
+    enum MoveResult { MoveSent, MoveBusy, MoveNoValue, MoveNotANumber, MoveUnsafe, MoveOutOfRange };
 
     anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1Text,
             const QString &factor2Text, const QString &offsetText, Orvex *link);
@@ -36,6 +37,8 @@ public:
     QString infoText() const { return info; }
 
     const QString name;
+    // The range of the alias value, when the configuration gives one.
+    std::optional<TravelRange> limits;
 
     // The text of a number as the bus shows it: six significant digits.
     static QString numberText(double v);
@@ -55,6 +58,7 @@ public:
 
 private:
     MoveResult move(const SMsg &msg, bool relative);
+    bool withinLimits(const std::optional<TravelRange> &range, double target, const QString &whose) const;
     void answerValueRequests();
 
     Orvex *link;

@@ -30,6 +30,11 @@ void aPm::addListener(anAlias *alias)
     listeners.append(alias);
 }
 
+QString TravelRange::text() const
+{
+    return anAlias::numberText(low) + QStringLiteral("..") + anAlias::numberText(high);
+}
+
 void aPm::storeValue(const QString &text)
 {
     value = text;

@@ -4,10 +4,22 @@
 #include <QString>
 #include <QVarLengthArray>
 
+#include <optional>
+
 #include "bus/smsg.h"
 
 class Orvex;
 class anAlias;
+
+// A travel range, bounds included.
+struct TravelRange
+{
+    double low = 0;
+    double high = 0;
+
+    bool contains(double v) const { return v >= low && v <= high; }
+    QString text() const;   // "low..high"
+};
 
 // Proxy of one controller channel: writes its commands, keeps its last value and busy state.
 class aPm : public QObject
@@ -42,6 +54,9 @@ public:
     const QString node;
     const QString channel;
     const QString address;
+
+    // The channel's travel range, when the configuration gives one.
+    std::optional<TravelRange> limits;
 
     // An alias over this channel, told of every value and busy report in the order added.
     void addListener(anAlias *alias);

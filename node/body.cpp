@@ -2,6 +2,8 @@
 
 #include <QDebug>
 
+#include <cmath>
+
 #include "bus/orvex.h"
 #include "bus/vocabulary.h"
 #include "config/items.h"
@@ -39,6 +41,9 @@ Body::Body(Orvex *attachedLink)
     connect(link, &Orvex::AnsGetValue, this, &Body::AnsGetValue);
     connect(link, &Orvex::EvChangedIsBusy, this, &Body::EvChangedIsBusy);
     connect(link, &Orvex::EvChangedValue, this, &Body::EvChangedValue);
+    for (const auto answer : {&Orvex::AnsSetValue, &Orvex::AnsStop, &Orvex::AnsStopEmergency, &Orvex::AnsRemote,
+                              &Orvex::AnsSpeed})
+        connect(link, answer, this, &Body::noticedAnswer);
 
     loadDefinitions();
 
@@ -86,6 +91,43 @@ void Body::loadDefinitions()
         }
         if (!addAlias(name, pm1, pm2, factor1, factor2, offset))
             qDebug() << QStringLiteral("ALIAS : The CH %1 is already defined. [%2]").arg(name, rest);
+    }
+
+    loadLimits(QStringLiteral("PM_LIMITS"), QStringLiteral("ID"), [this](const QString &id) {
+        aPm *pm = findPm(id);
+        return pm ? &pm->limits : nullptr;
+    });
+    loadLimits(QStringLiteral("ALIAS_LIMITS"), QStringLiteral("CH"), [this](const QString &name) {
+        anAlias *alias = findAlias(name);
+        return alias ? &alias->limits : nullptr;
+    });
+}
+
+void Body::loadLimits(const QString &key, const QString &what,
+                      const std::function<std::optional<TravelRange> *(const QString &)> &find)
+{
+    for (const QString &rest : gParams.restsOf(key)) {
+        QString name, lowText, highText;
+        takeItem(takeItem(takeItem(rest, name), lowText), highText);
+        qDebug() << qPrintable(QStringLiteral("def %1 : ").arg(key)) << name << lowText << highText;
+        std::optional<TravelRange> *limits = find(name);
+        TravelRange range;
+        const bool numbers = anAlias::readNumber(lowText, range.low) && std::isfinite(range.low)
+                             && anAlias::readNumber(highText, range.high) && std::isfinite(range.high);
+        QString problem;
+        if (!limits)
+            problem = QStringLiteral("The %1 %2 is not defined.").arg(what, name);
+        else if (!numbers)
+            problem = QStringLiteral("The limits of %1 are not numbers.").arg(name);
+        else if (range.low > range.high)
+            problem = QStringLiteral("The low limit of %1 is above the high one.").arg(name);
+        if (!problem.isEmpty()) {
+            qDebug() << QStringLiteral("%1 : %2 Ignored. [%3]").arg(key, problem, rest);
+            continue;
+        }
+        if (*limits)
+            qDebug() << QStringLiteral("%1 : The limits of %2 are given again; these hold. [%3]").arg(key, name, rest);
+        *limits = range;
     }
 }
 
@@ -154,6 +196,14 @@ void Body::EvChangedValue(const SMsg &msg)
         for (aPm *pm : *takers)
             pm->EvChangedValue(msg);
     }
+}
+
+void Body::noticedAnswer(const SMsg &msg)
+{
+    // A controller that refuses what an alias sent it: the move or stop did not happen there.
+    const QString text = msg.toCh.isEmpty() ? msg.params : msg.args.mid(1).join(QLatin1Char(' '));
+    if (text.startsWith(QLatin1String("Er:")) && proxiesAt(msg.from))
+        qDebug() << QStringLiteral("Controller %1 refused %2: %3").arg(msg.from, msg.command.mid(1), text);
 }
 
 anAlias *Body::checkChannel(const SMsg &msg, bool busyMatters)
@@ -290,6 +340,9 @@ void Body::answerMove(const SMsg &msg, int result)
         break;
     case anAlias::MoveBusy:
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] is busy").arg(msg.toCh));
+        break;
+    case anAlias::MoveOutOfRange:
+        link->SendReply(msg, QStringLiteral("Er:Value [%1] is out of range").arg(msg.args.value(1)));
         break;
     default:
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] cannot be moved").arg(msg.toCh));

@@ -6,11 +6,15 @@
 #include <QString>
 #include <QVarLengthArray>
 
+#include <functional>
+#include <optional>
+
 #include "bus/smsg.h"
 
 class Orvex;
 class aPm;
 class anAlias;
+struct TravelRange;
 
 // The service node: owns the link, the controller proxies and the aliases, answers clients.
 class Body : public QObject
@@ -50,11 +54,15 @@ private slots:
     void AnsGetValue(const SMsg &msg);
     void EvChangedIsBusy(const SMsg &msg);
     void EvChangedValue(const SMsg &msg);
+    // Controller answers to what the aliases sent them; refusals go to the log.
+    void noticedAnswer(const SMsg &msg);
 
 private:
     using Proxies = QVarLengthArray<aPm *, 1>;
 
     void loadDefinitions();
+    void loadLimits(const QString &key, const QString &what,
+                    const std::function<std::optional<TravelRange> *(const QString &)> &find);
     // The alias a command on a channel may act on; null once the refusal has been sent.
     anAlias *checkChannel(const SMsg &msg, bool busyMatters);
     void answerMove(const SMsg &msg, int result);
