@@ -86,7 +86,8 @@ void BusServer::readPeer(Peer *peer)
             route(peer, line);
     }
     if (peer->state != Peer::Closing && peer->buffer.size() > BusLine::MaxLength) {
-        refuse(peer, QStringLiteral("Line"), QStringLiteral("Line too long"));
+        refuse(peer, QStringLiteral("Line"), QStringLiteral("Line too long"),
+               QStringLiteral("%1 bytes without a line end").arg(peer->buffer.size()));
         peer->state = Peer::Closing;
     }
     // Last, as closing may drop the peer at once.
@@ -121,8 +122,7 @@ void BusServer::login(Peer *peer, const QString &line)
 
     peer->name = name;
     if (!reason.isEmpty()) {
-        qDebug() << "login refused" << name << reason;
-        refuse(peer, QStringLiteral("login"), reason);
+        refuse(peer, QStringLiteral("login"), reason);   // the key stays out of the log
         peer->name.clear();
         peer->state = Peer::Closing;
         return;
@@ -139,11 +139,11 @@ void BusServer::route(Peer *peer, const QString &line)
     const QString full = hasSender ? line : peer->name + QLatin1Char('>') + line;
     BusLine::Message msg;
     if (!msg.split(full)) {
-        refuse(peer, QStringLiteral("Line"), QStringLiteral("Not a bus line [%1]").arg(line));
+        refuse(peer, QStringLiteral("Line"), QStringLiteral("Not a bus line [%1]").arg(line), line);
         return;
     }
     if (nodeOf(msg.from) != peer->name) {
-        refuse(peer, msg.word, QStringLiteral("Sender [%1] is not [%2]").arg(msg.from, peer->name));
+        refuse(peer, msg.word, QStringLiteral("Sender [%1] is not [%2]").arg(msg.from, peer->name), line);
         return;
     }
     const QString toNode = nodeOf(msg.to);
@@ -163,14 +163,16 @@ void BusServer::route(Peer *peer, const QString &line)
         }
     }
     if (simulatedNode) {
-        deliver(msg.to, msg.from, QStringLiteral("@%1 Er: Channel [%2] is not defined").arg(msg.word, msg.to));
+        const QString reason = QStringLiteral("Channel [%1] is not defined").arg(msg.to);
+        deliver(msg.to, msg.from, QStringLiteral("@%1 Er: %2").arg(msg.word, reason));
+        logRefusal(msg.from, msg.to + QLatin1Char(' ') + msg.tail, reason);
         return;
     }
     if (deliver(msg.from, msg.to, msg.tail))
         return;
     // A reply that cannot be delivered is dropped: answering it would start an exchange.
     if (!msg.word.startsWith(QLatin1Char('@')))
-        refuse(peer, msg.word, QStringLiteral("Node [%1] is not connected").arg(toNode));
+        refuse(peer, msg.word, QStringLiteral("Node [%1] is not connected").arg(toNode), line);
 }
 
 void BusServer::serveSystem(Peer *peer, const BusLine::Message &msg)
@@ -183,7 +185,7 @@ void BusServer::serveSystem(Peer *peer, const BusLine::Message &msg)
     if (on || msg.word == QLatin1String("flgoff")) {
         const QString address = msg.params.value(0);
         if (address.isEmpty()) {
-            refuse(peer, msg.word, QStringLiteral("Address is not given"));
+            refuse(peer, msg.word, QStringLiteral("Address is not given"), msg.to + QLatin1Char(' ') + msg.tail);
             return;
         }
         if (on && !peer->subscriptions.contains(address)) {
@@ -196,7 +198,7 @@ void BusServer::serveSystem(Peer *peer, const BusLine::Message &msg)
         return;
     }
     if (!msg.word.startsWith(QLatin1Char('@')))
-        refuse(peer, msg.word, QStringLiteral("Undefined Command"));
+        refuse(peer, msg.word, QStringLiteral("Undefined Command"), msg.to + QLatin1Char(' ') + msg.tail);
 }
 
 void BusServer::publish(const QString &from, const QString &event)
@@ -219,10 +221,15 @@ bool BusServer::deliver(const QString &from, const QString &to, const QString &t
     return true;
 }
 
-void BusServer::refuse(Peer *peer, const QString &command, const QString &reason)
+void BusServer::refuse(Peer *peer, const QString &word, const QString &reason, const QString &command)
 {
     const QString to = peer->name.isEmpty() ? QStringLiteral("unknown") : peer->name;
-    write(peer, QStringLiteral("System>%1 @%2 Er: %3").arg(to, command, reason));
+    write(peer, QStringLiteral("System>%1 @%2 Er: %3").arg(to, word, reason));
+    // A peer that has not named itself yet is known by its address.
+    const QString sender = peer->name.isEmpty()
+        ? QStringLiteral("%1:%2").arg(peer->socket->peerAddress().toString()).arg(peer->socket->peerPort())
+        : peer->name;
+    logRefusal(sender, command.isEmpty() ? word : command, reason);
 }
 
 void BusServer::write(Peer *peer, const QString &line)

@@ -53,7 +53,8 @@ private:
     void publish(const QString &from, const QString &event);
     // Writes "from>to text" to the node that owns the receiver; false when none is connected.
     bool deliver(const QString &from, const QString &to, const QString &text);
-    void refuse(Peer *peer, const QString &command, const QString &reason);
+    // Answers "System>... @word Er: reason" and logs the command as written (default: the word).
+    void refuse(Peer *peer, const QString &word, const QString &reason, const QString &command = {});
     void write(Peer *peer, const QString &line);
     Peer *peerNamed(const QString &name) const;
     bool nameTaken(const QString &name) const;

@@ -130,6 +130,11 @@ bool readAxisFile(const QString &fileName, QList<AxisSetup> &axes)
     return readAxes(fileName, axes, open);
 }
 
+void logRefusal(const QString &sender, const QString &command, const QString &reason)
+{
+    qDebug().noquote() << QStringLiteral("refused \"%1\" from \"%2\": %3").arg(command, sender, reason);
+}
+
 SimAxis::SimAxis(const AxisSetup &setup, double timeScale, QObject *parent)
     : QObject(parent)
     , setup(setup)
@@ -174,33 +179,38 @@ void SimAxis::handle(const BusLine::Message &msg)
         speed = word == QLatin1String("SpeedHigh") ? 0 : word == QLatin1String("SpeedMiddle") ? 1 : 2;
         reply(QStringLiteral("Ok:"));
     } else {
-        reply(QStringLiteral("Er: Undefined Command"));
+        refuse(msg, QStringLiteral("Undefined Command"));
     }
+}
+
+void SimAxis::refuse(const BusLine::Message &msg, const QString &reason)
+{
+    emit replied(msg.from, QLatin1Char('@') + msg.word + QStringLiteral(" Er: ") + reason);
+    logRefusal(msg.from, msg.to + QLatin1Char(' ') + msg.tail, reason);
 }
 
 void SimAxis::setValue(const BusLine::Message &msg)
 {
     const QStringList &args = msg.params;
-    auto reply = [&](const QString &text) { emit replied(msg.from, QStringLiteral("@SetValue ") + text); };
     if (moving) {
-        reply(QStringLiteral("Er: Busy, moving to %1").arg(target));
+        refuse(msg, QStringLiteral("Busy, moving to %1").arg(target));
         return;
     }
     if (args.isEmpty()) {
-        reply(QStringLiteral("Er: No target given"));
+        refuse(msg, QStringLiteral("No target given"));
         return;
     }
     bool ok = false;
     const qint64 wanted = args.first().toLongLong(&ok);
     if (!ok) {
-        reply(QStringLiteral("Er: Target [%1] is not an integer").arg(args.first()));
+        refuse(msg, QStringLiteral("Target [%1] is not an integer").arg(args.first()));
         return;
     }
     if (wanted < setup.min || wanted > setup.max) {
-        reply(QStringLiteral("Er: Target %1 is outside the limits %2..%3").arg(wanted).arg(setup.min).arg(setup.max));
+        refuse(msg, QStringLiteral("Target %1 is outside the limits %2..%3").arg(wanted).arg(setup.min).arg(setup.max));
         return;
     }
-    reply(QStringLiteral("Ok:"));
+    emit replied(msg.from, QStringLiteral("@SetValue Ok:"));
     qDebug() << address() << "moves from" << position() << "to" << wanted;
     target = wanted;
     moving = true;

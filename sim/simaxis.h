@@ -30,6 +30,10 @@ struct AxisSetup
 // INCLUDE); bad lines are reported on the debug log and skipped. False when the file cannot be read.
 bool readAxisFile(const QString &fileName, QList<AxisSetup> &axes);
 
+// The debug-log line of a command the simulated bus answers with "Er:", so that a refusal a peer
+// does not show can still be traced: refused "<command>" from "<sender>": <reason>
+void logRefusal(const QString &sender, const QString &command, const QString &reason);
+
 // A pulse-motor channel that moves at its selected speed on the event loop's timer.
 class SimAxis : public QObject
 {
@@ -56,6 +60,8 @@ signals:
 
 private:
     void setValue(const BusLine::Message &msg);
+    // Answers "Er: reason" and logs it.
+    void refuse(const BusLine::Message &msg, const QString &reason);
     // Moves by what the selected speed covered since the last call; true once at the target.
     bool advance();
     void tick();

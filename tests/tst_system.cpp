@@ -74,15 +74,22 @@ private slots:
         QVERIFY2(std::is_sorted(values.cbegin(), values.cend(), [&](double x, double y) { return (x - y) * (target - start) < 0; }) && qAbs(values.last() - target) <= tolerance, qPrintable(joined));
     }
 
-    // Exit statuses 1: --until ran out of time (a typo moves nothing: no controller event), 0: quiet, 2: refused.
+    // Exit statuses 1: --until ran out of time (a typo, a move beyond a limit and a controller's
+    // refusal move nothing: no controller event), 0: quiet, 2: refused. Centre 19500 would take the
+    // upper blade to 20500, beyond the example's PM_LIMITS, and the lower to -18500, within.
     void clientEnds()
     {
-        const auto [noMatch, typo] = talk({"--until", "_Changed", "System flgon pmc01", "System flgon pmc02", "zerlint0.gap SetValue abc", "zerlint0.gap GetValue"}, 1.5);
+        const auto [noMatch, typo] = talk({"--until", "_Changed", "System flgon pmc01", "System flgon pmc02", "zerlint0.gap SetValue abc", "zerlint0.centre SetValue 19500", "pmc01.ax1 SetValue 20001", "zerlint0.gap GetValue"}, 1.5);
         const auto [quiet, answers] = talk({"zerlint0 GetChs"});
         const auto [refused, login] = talk({"--name", "zerlint0", "--until", "@GetChs", "zerlint0 GetChs"});
         QCOMPARE((QList<int>{noMatch, quiet, refused}), (QList<int>{1, 0, 2}));
-        QCOMPARE(typo.filter("zerlint0"), (QStringList{"zerlint0.gap>t @SetValue Er:Value [abc] is not a number", "zerlint0.gap>t @GetValue 2000"}));
+        QCOMPARE(typo.filter("zerlint0") + typo.filter("pmc01.ax1>t"), (QStringList{"zerlint0.gap>t @SetValue Er:Value [abc] is not a number", "zerlint0.centre>t @SetValue Er:Value [19500] is out of range", "zerlint0.gap>t @GetValue 2000", "pmc01.ax1>t @SetValue Er: Target 20001 is outside the limits -20000..20000"}));
         QCOMPARE(answers.filter("zerlint0") + login.filter("zerlint0"), (QStringList{"zerlint0>t @GetChs gap centre height height_mm", "System>zerlint0 @login Er: Name [zerlint0] is already in use"}));
+        // orvex-sim logs each refusal it answers, a controller's and its own.
+        QString simLog;
+        const QStringList logged{"refused \"pmc01.ax1 SetValue 20001\" from \"t\": Target 20001 is outside the limits -20000..20000\n",
+                                 "refused \"login\" from \"zerlint0\": Name [zerlint0] is already in use\n"};
+        QVERIFY2(QTest::qWaitFor([&] { simLog += QString::fromUtf8(sim.readAll()); return std::all_of(logged.cbegin(), logged.cend(), [&](const QString &line) { return simLog.contains(line); }); }, 5000), qPrintable(simLog));
     }
 
     // Status 2 and one line on stderr for a key file a tool cannot use; the client answers the
