@@ -32,7 +32,7 @@ anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1
 QString anAlias::numberText(double v)
 {
     // A whole number below a million has no exponent and no fraction in six digits, so its
-    // integer text is the same and much cheaper to make (minus zero keeps its sign).
+    // integer text is the same and much cheaper to make (minus zero is left to Qt).
     if (std::fabs(v) < 1e6 && v == std::trunc(v) && !(v == 0 && std::signbit(v)))
         return QString::number(qint64(v));
     return QString::number(v, 'g', 6);

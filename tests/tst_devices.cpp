@@ -51,7 +51,7 @@ private slots:
     {
         QStringList texts{"0", "-0", "007", "-12.5", "0.1", "123456789012345678901234", "1234567890123456789012345",
                           ".5", "5.", "-", "", "+5", " 5", "1e3", "1E-400", "1e999", "inf", "-nan", "0x10", "1,5",
-                          "12abc", "--1", "1.2.3", "-.5", "9007199254740993", "0.30000000000000004441"};
+                          "12abc", "--1", "+-5", "-+5", "1.2.3", "-.5", "9007199254740993", "0.30000000000000004441"};
         QList<double> values{0.0, -0.0, 999999.0, -999999.0, 1e6, -1e6, 999999.5, 1e-5, 2.5e15, qInf(), -qInf(), qQNaN()};
         QRandomGenerator random(7);
         for (int i = 0; i < 2000; ++i) {
@@ -80,6 +80,7 @@ private slots:
         QTest::newRow("6 digits") << QStringList{"2", "1", "-1234567", "1", "-2"} << "1.23457e+06" << "pa.x pb 2 1 -1.23457e+06";
         QTest::newRow("below 1e-4") << QStringList{"1e-7", "0.001", "0", "200", "0.03"} << "5e-05" << "pa.x pb 1e-07 0.001 0";
         QTest::newRow("not numbers count 0") << QStringList{"2", "1", "x", "", "Er:timeout"} << "0" << "pa.x pb 2 1 0";
+        QTest::newRow("beyond a double counts 0") << QStringList{"1", "1", "0", "1e999", "-1e999"} << "0" << "pa.x pb 1 1 0";
     }
     void aliasTexts()
     {

@@ -48,8 +48,8 @@ private slots:
     // Each word raises its own signal (the three "@Speed…" one), at any node; junk lines raise none. Then all it writes.
     void dispatchAndSenders()
     {
-        QByteArray lines = "c>o Help x\r\nc>o\xc2\xa0Help\t y\n";   // Unicode white space too
-        QStringList raised{"AskHelp x", "AskHelp y"};
+        QByteArray lines = "c>o Help x\r\nc>o\xc2\xa0Help\t y\nc>o\x0bHelp\x0c z\n";   // Unicode white space too
+        QStringList raised{"AskHelp x", "AskHelp y", "AskHelp z"};
         for (int i = 0; i < VocabEnd; ++i) {
             const QString word = gVocabulary[i].name;
             const QString prefix = word.startsWith('@') ? "Ans" : word.startsWith('_') ? "Ev" : "Ask";
