@@ -1,9 +1,11 @@
 # Every target installs what is missing first (scripts/deps), then builds.
 BUILD    ?= build
 SANBUILD ?= build-sanitize
+FUZZBUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test sanitize demo run bench clean
+.PHONY: all deps build test sanitize fuzz demo run bench clean
 
 all: build
 
@@ -20,8 +22,14 @@ test: build
 sanitize: deps
 	cmake -S . -B $(SANBUILD) -DCMAKE_BUILD_TYPE=Debug -DZERLINT_SANITIZE=ON
 	cmake --build $(SANBUILD) -j $(JOBS)
-	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS) --timeout 300
+
+fuzz:
+	@./scripts/deps clang libclang-rt-dev
+	cmake -S . -B $(FUZZBUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DZERLINT_FUZZ=ON
+	cmake --build $(FUZZBUILD) -j $(JOBS) --target fuzzers
+	./fuzz/run $(FUZZBUILD) $(FUZZ_SECONDS)
 
 demo: build
 	./scripts/demo $(BUILD)
@@ -34,4 +42,4 @@ bench: build
 	$(BUILD)/bin/zerlint-bench
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)
