@@ -13,11 +13,13 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvex-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZERLINT_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("A bus server with simulated pulse-motor controllers, for running the node on one machine."));
     parser.addHelpOption();
+    parser.addVersionOption();   // handled in process(), before anything is read or listened on
     parser.addOptions({
         {QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
          QStringLiteral("address"), QStringLiteral("127.0.0.1")},
@@ -29,7 +31,8 @@ int main(int argc, char *argv[])
          QStringLiteral("f"), QStringLiteral("1")},
     });
     parser.addPositionalArgument(QStringLiteral("config"),
-                                 QStringLiteral("AXIS definitions of the controllers (default sim.cfg)."));
+                                 QStringLiteral("AXIS definitions of the controllers (default sim.cfg)."),
+                                 QStringLiteral("[config]"));
     parser.process(app);
 
     QTextStream err(stderr);

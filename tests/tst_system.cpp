@@ -24,7 +24,7 @@ class tst_system : public QObject
     }
 
     // The tools alone need no running system.
-    static bool alone() { return QTest::currentTestFunction() == QByteArrayLiteral("toolAlone"); }
+    static bool alone() { return QByteArrayList{"toolAlone", "version"}.contains(QTest::currentTestFunction()); }
 
 private slots:
     void init()
@@ -135,6 +135,27 @@ private slots:
         QFETCH(QString, complaint);
         QVERIFY2(proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 2, qPrintable(said));
         QVERIFY2(complaint.isEmpty() ? said.isEmpty() : QRegularExpression("^" + complaint + "\n$").match(said).hasMatch(), qPrintable(said));
+    }
+
+    // --version comes before everything else: given all it needs to listen (sim) or to connect to
+    // the test's server (client), it prints its name and version, status 0, and does neither.
+    void version_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::newRow("sim") << "orvex-sim";
+        QTest::newRow("client") << "orvex-client";
+    }
+    void version()
+    {
+        QFETCH(QString, tool);
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QProcess proc;
+        proc.start(bin + "/" + tool, QStringList{"--keys", examples + "/demo.key", "--version", "--port"} + (tool == "orvex-sim" ? QStringList{"0", examples + "/sim.cfg"} : QStringList{QString::number(server.serverPort()), "x Hello"}));
+        QVERIFY2(proc.waitForFinished(5000), "still running");
+        QCOMPARE(QString::fromUtf8(proc.readAllStandardOutput()), tool + " " ZERLINT_VERSION "\n");
+        QVERIFY(proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 0);
+        QVERIFY2(!server.waitForNewConnection(0), "the client connected");
     }
 };
 

@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvex-client"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZERLINT_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
         "input; shows every line sent (->) and received (<-). Exit status: 0 done or matched,\n"
         "1 nothing matched --until in time, 2 no connection or login refused."));
     parser.addHelpOption();
+    parser.addVersionOption();   // handled in process(), before the key file is read or a connection made
     parser.addOptions({
         {QStringLiteral("name"), QStringLiteral("Node name to log in under (default client)."),
          QStringLiteral("name"), QStringLiteral("client")},
