@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "bus/vocabulary.h"
+#include "config/diagnostic.h"
 
 Orvex::Orvex()
     : QObject(nullptr)
@@ -38,15 +39,6 @@ quint16 Orvex::portNumber(const QString &port)
     bool ok = false;
     const int value = port.toInt(&ok, 10);
     return quint16(ok ? value : 0);
-}
-
-QStringList Orvex::keysOf(QString file)
-{
-    if (file.endsWith(QLatin1String(".key")))
-        file.chop(4);
-    Orvex reader;
-    reader.ReadKeyFile(file);
-    return reader.keys;
 }
 
 int Orvex::keyIndex(int challenge, int keyCount)
@@ -77,6 +69,7 @@ void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QS
 
     // The connection is made here, once: Qt's own connect tries again on the same descriptor
     // when a fresh connection is reset, and so would reconnect by itself.
+    serverHost = server;
     serverPort = portNumber(port);
     QHostInfo::lookupHost(server, this, &Orvex::hostFound);
 }
@@ -143,14 +136,14 @@ void Orvex::connectAttempted()
         return;
     }
     ::close(connectingFd);
-    if (error == ECONNRESET || error == EPIPE)
-        disconnected();   // made and lost at once: the server took it and let it go
+    if (error == ECONNRESET || error == EPIPE)   // made and lost at once: the server took it and let it go
+        connectionEnded(tr("The bus connection was lost: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
     connectNext();
 }
 
 void Orvex::cannotConnect(const QString &why)
 {
-    qDebug() << tr("Cannot connect to the bus server: %1").arg(why);
+    qDebug() << tr("Cannot connect to the bus server %1 port %2: %3").arg(serverHost).arg(serverPort).arg(why);
     std::exit(1);
 }
 
@@ -172,38 +165,44 @@ void Orvex::attach(const QString &name, const QStringList &keys, QIODevice *devi
 
 void Orvex::ReadKeyFile(QString base)
 {
+    if (!readKeys(base, keys))
+        std::exit(1);
+    keyCount = int(keys.size());
+}
+
+bool Orvex::readKeys(const QString &base, QStringList &keys)
+{
     // Only a regular file: a pipe or a device could block the node or never end.
     const auto open = [](QFile &file) {
         return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly | QIODevice::Text);
     };
     QFile file(base + QStringLiteral(".key"));
     if (!open(file)) {
-        qDebug() << tr("Cannot open [%1.key]").arg(base);
+        Diagnostic() << tr("Cannot open [%1.key]").arg(base);
         file.setFileName(QStringLiteral(":") + base + QStringLiteral(".key"));
         if (!open(file)) {
-            qDebug() << tr("Cannot open [:%2.key]").arg(base);
-            std::exit(1);
+            Diagnostic() << tr("Cannot open [:%2.key]").arg(base);
+            return false;
         }
     }
     if (file.size() > MaxKeyFileSize) {
-        qDebug() << tr("Key file [%1] is larger than %2 bytes, not read").arg(file.fileName(), QString::number(MaxKeyFileSize));
-        std::exit(1);
+        Diagnostic() << tr("Key file [%1] is larger than %2 bytes, not read").arg(file.fileName(), QString::number(MaxKeyFileSize));
+        return false;
     }
     QTextStream in(&file);
+    const qsizetype before = keys.size();
     while (!in.atEnd()) {
         QString word;
         in >> word;
         if (!word.isEmpty())
             keys.append(word);
     }
-    keyCount = int(keys.size());
-    file.close();
-
-    if (keyCount == 0) {
-        // No challenge could ever select a key; better to stop before connecting.
-        qDebug() << tr("No key in [%1]").arg(file.fileName());
-        std::exit(1);
+    // No challenge could ever select a key; better to stop before connecting.
+    if (keys.size() == before) {
+        Diagnostic() << tr("No key in [%1]").arg(file.fileName());
+        return false;
     }
+    return true;
 }
 
 void Orvex::ReceiveMessageFromOrvex()
@@ -236,6 +235,7 @@ void Orvex::readChallenge()
     outbound += keys.at(index);
     outbound += QLatin1Char('\n');
     lineWritten();
+    qDebug() << tr("Login line written as %1").arg(name);
 }
 
 void Orvex::dropLoginAnswer()
@@ -243,6 +243,7 @@ void Orvex::dropLoginAnswer()
     while (transport->canReadLine())
         transport->readLine();
     state = StateReady;
+    qDebug() << tr("Logged in to the bus server as %1").arg(name);
     // The priming lines go out together, like the answers to a read.
     holding = true;
     emit ConnectionIsReady(this);
@@ -369,14 +370,22 @@ void Orvex::dispatch(const SMsg &msg)
 
 void Orvex::disconnected()
 {
-    std::exit(0);
+    connectionEnded(tr("The bus server closed the connection"));
 }
 
-void Orvex::socketError(QAbstractSocket::SocketError)
+void Orvex::socketError(QAbstractSocket::SocketError error)
 {
     // The socket only ever holds a connection that was made; losing it ends the node as
     // closing does, whether or not Qt reports the close as well.
-    disconnected();
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        disconnected();
+    connectionEnded(tr("The bus connection was lost: %1").arg(socket->errorString()));
+}
+
+void Orvex::connectionEnded(const QString &why)
+{
+    qDebug() << why;
+    std::exit(0);
 }
 
 void Orvex::lineWritten()

@@ -56,9 +56,9 @@ public:
 
     // The port as the link uses it: decimal text, 0 when not a number, low 16 bits.
     static quint16 portNumber(const QString &port);
-    // The keys of a key file named with or without ".key", read as the link reads its own
-    // (so a missing or empty file ends the process the same way).
-    static QStringList keysOf(QString file);
+    // Appends the keys of the key file base + ".key" as the link reads them, with the same
+    // diagnostics; false when the file gives no key (missing, too large or empty).
+    static bool readKeys(const QString &base, QStringList &keys);
     // Index into a key list of the given size for a challenge; -1 when none can be chosen.
     static int keyIndex(int challenge, int keyCount);
 
@@ -100,6 +100,7 @@ private slots:
 private:
     void connectNext();
     [[noreturn]] void cannotConnect(const QString &why);
+    [[noreturn]] void connectionEnded(const QString &why);
     void attach(QIODevice *device);
     void readChallenge();
     void dropLoginAnswer();
@@ -115,6 +116,7 @@ private:
     QStringList keys;
     int keyCount = 0;
     int state = StateChallenge;
+    QString serverHost;
     quint16 serverPort = 0;
     QList<QHostAddress> candidates;   // the server's addresses not tried yet
     QSocketNotifier *connecting = nullptr;

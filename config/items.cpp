@@ -1,6 +1,6 @@
 #include "config/items.h"
 
-#include <QDebug>
+#include "config/diagnostic.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ QString takeItem(const QString &text, QString &item)
     if (text.at(start) == QLatin1Char('"')) {
         const qsizetype close = text.indexOf(QLatin1Char('"'), start + 1);
         if (close < 0) {
-            qDebug() << QStringLiteral("In a line [%1] item is started from quote but not ended by quote").arg(text);
+            Diagnostic() << QStringLiteral("In a line [%1] item is started from quote but not ended by quote").arg(text);
             item = text.mid(start + 1);
             return QString();
         }
@@ -60,6 +60,6 @@ QString takeItem(const QString &text, QString &item)
         ++end;
     item = text.mid(start, end - start);
     if (item.endsWith(QLatin1Char('"')))
-        qDebug() << QStringLiteral("In a line [%1] item is started from not quote but ended by quote").arg(text);
+        Diagnostic() << QStringLiteral("In a line [%1] item is started from not quote but ended by quote").arg(text);
     return end < text.size() ? text.mid(end) : QString();
 }

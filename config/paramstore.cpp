@@ -1,6 +1,5 @@
 #include "config/paramstore.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -47,11 +46,11 @@ bool ParamStore::readFile(const QString &fileName)
     const QFileInfo info(fileName);
     const QString identity = info.exists() ? info.canonicalFilePath() : QString();
     if (!identity.isEmpty() && reading.contains(identity)) {
-        qDebug() << "INCLUDE leads back to a file being read, not read again : " << fileName;
+        Diagnostic() << "INCLUDE leads back to a file being read, not read again : " << fileName;
         return false;
     }
     if (reading.size() >= MaxIncludeDepth) {
-        qDebug() << "INCLUDE nested deeper than" << MaxIncludeDepth << "files, not read : " << fileName;
+        Diagnostic() << "INCLUDE nested deeper than" << MaxIncludeDepth << "files, not read : " << fileName;
         return false;
     }
     if (!identity.isEmpty())
@@ -69,18 +68,22 @@ bool ParamStore::readFileOnce(const QString &fileName)
     // anything but a regular file, which could block the node or never end.
     if (fileName.isEmpty() || !QFileInfo(fileName).isFile()
         || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug() << "Can't open config file : " << fileName;
+        Diagnostic() << "Can't open config file : " << fileName;
         return false;
     }
     if (file.size() > MaxFileSize || bytesRead + file.size() > MaxTotalSize) {
-        qDebug() << "Config file too large, not read : " << fileName;
+        Diagnostic() << "Config file too large, not read : " << fileName;
         return false;
     }
     bytesRead += file.size();
     QTextStream in(&file);
     QString line;
+    const SourceLine including = Diagnostic::source();
+    SourceLine here{fileName, 0};
     // A file that grows while it is read is cut at the bound.
     while (file.pos() <= MaxFileSize && in.readLineInto(&line)) {
+        ++here.line;
+        Diagnostic::setSource(here);
         const QString text = stripComment(line);
         if (text.trimmed().isEmpty())
             continue;
@@ -91,8 +94,9 @@ bool ParamStore::readFileOnce(const QString &fileName)
         if (key.toUpper() == QLatin1String("INCLUDE"))
             readFile(value);
         else
-            addEntry(key, value, rest);
+            addEntry(key, value, rest, here);
     }
+    Diagnostic::setSource(including);
     file.close();
     return true;
 }
@@ -115,11 +119,12 @@ QString ParamStore::Index::lookup(const QString &key, const QString &defaultValu
     return found == position.constEnd() ? defaultValue : values.at(*found);
 }
 
-void ParamStore::addEntry(const QString &key, const QString &value, const QString &rest)
+void ParamStore::addEntry(const QString &key, const QString &value, const QString &rest,
+                          const SourceLine &origin)
 {
     exactIndex.setLatest(key, value);
     upperIndex.setLatest(key.toUpper(), value);
-    entries.append(ParamEntry{key, value, rest});
+    entries.append(ParamEntry{key, value, rest, origin});
 }
 
 QString ParamStore::get(const QString &key, const QString &defaultValue) const
@@ -140,4 +145,23 @@ QStringList ParamStore::restsOf(const QString &key) const
             rests.append(e.rest);
     }
     return rests;
+}
+
+QList<ParamEntry> ParamStore::entriesOf(const QString &key) const
+{
+    QList<ParamEntry> found;
+    for (const ParamEntry &e : entries) {
+        if (e.key == key)
+            found.append(e);
+    }
+    return found;
+}
+
+const ParamEntry *ParamStore::latest(const QString &key) const
+{
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        if (entries.at(i).key == key)
+            return &entries.at(i);
+    }
+    return nullptr;
 }

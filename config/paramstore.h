@@ -5,12 +5,15 @@
 #include <QString>
 #include <QStringList>
 
+#include "config/diagnostic.h"
+
 // One entry of the command line or of the configuration file.
 struct ParamEntry
 {
     QString key;
     QString value;
     QString rest;
+    SourceLine origin;   // where it was defined; no file for the command line
 };
 
 // Every entry in the order added, with an exact and an upper-case index of the latest values.
@@ -26,11 +29,15 @@ public:
               const QStringList &fileOptions);
     void parseCommandLine(int argc, char **argv);
     bool readFile(const QString &fileName);
-    void addEntry(const QString &key, const QString &value, const QString &rest);
+    void addEntry(const QString &key, const QString &value, const QString &rest,
+                  const SourceLine &origin = {});
 
     QString get(const QString &key, const QString &defaultValue) const;
     QString getIgnoreCase(const QString &key, const QString &defaultValue) const;
     QStringList restsOf(const QString &key) const;
+    QList<ParamEntry> entriesOf(const QString &key) const;
+    // The latest entry of the key, exactly compared; null when there is none.
+    const ParamEntry *latest(const QString &key) const;
 
     const QList<ParamEntry> &allEntries() const { return entries; }
 

@@ -240,3 +240,10 @@ void anAlias::noticedNewValue()
 {
     link->SendEvent(name, QStringLiteral("_ChangedValue %1").arg(valueText()));
 }
+
+QString anAlias::formula() const
+{
+    return numberText(factor1) + QStringLiteral(" * ") + pm1->address + QStringLiteral(" + ")
+        + numberText(factor2) + QStringLiteral(" * ") + pm2->address + QStringLiteral(" - ")
+        + numberText(offset);
+}

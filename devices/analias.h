@@ -35,6 +35,8 @@ public:
     double value() const;
     QString valueText() const;
     QString infoText() const { return info; }
+    // How the value is formed, for people: "1 * pmc01.ax1 + 1 * pmc01.ax2 - 0".
+    QString formula() const;
 
     const QString name;
     // The range of the alias value, when the configuration gives one.

@@ -6,10 +6,12 @@
 
 #include "bus/orvex.h"
 #include "bus/vocabulary.h"
+#include "config/diagnostic.h"
 #include "config/items.h"
 #include "config/paramstore.h"
 #include "devices/analias.h"
 #include "devices/apm.h"
+#include "node/readiness.h"
 
 Body::Body()
     : Body(new Orvex)
@@ -19,6 +21,8 @@ Body::Body()
     const QString keyFile = gParams.get(QStringLiteral("KEY_FILE"), QStringLiteral("zerlint0"));
     const QString name = gParams.get(QStringLiteral("NAME_ON_ORVEX"), QStringLiteral("zerlint0"));
     link->MakeConnection(name, keyFile, server, port);
+    notifyServiceManager(QStringLiteral("STATUS=Connecting to the bus server %1 port %2")
+                             .arg(server, QString::number(Orvex::portNumber(port))).toUtf8());
 }
 
 Body::Body(Orvex *attachedLink)
@@ -59,12 +63,14 @@ Body::~Body()
 
 void Body::loadDefinitions()
 {
-    for (const QString &rest : gParams.restsOf(QStringLiteral("PM"))) {
+    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("PM"))) {
+        const QString &rest = entry.rest;
+        Diagnostic::setSource(entry.origin);
         QString id, node, channel;
         takeItem(takeItem(takeItem(rest, id), node), channel);
-        qDebug() << "def PM : " << id << node << channel;
+        Diagnostic(Diagnostic::Echo) << "def PM : " << id << node << channel;
         if (findPm(id)) {
-            qDebug() << QStringLiteral("PM : The ID %1 is already used. [%2]").arg(id, rest);
+            Diagnostic() << QStringLiteral("PM : The ID %1 is already used. [%2]").arg(id, rest);
             continue;
         }
         aPm *pm = new aPm(id, node, channel, link);
@@ -73,7 +79,9 @@ void Body::loadDefinitions()
         pmsByAddress[pm->address].append(pm);
     }
 
-    for (const QString &rest : gParams.restsOf(QStringLiteral("ALIAS"))) {
+    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("ALIAS"))) {
+        const QString &rest = entry.rest;
+        Diagnostic::setSource(entry.origin);
         QString name, id1, id2, factor1, factor2, offset;
         QString left = takeItem(rest, name);
         left = takeItem(left, id1);
@@ -81,16 +89,16 @@ void Body::loadDefinitions()
         left = takeItem(left, factor1);
         left = takeItem(left, factor2);
         takeItem(left, offset);
-        qDebug() << "def ALIAS : " << name << id1 << id2 << factor1 << factor2 << offset;
+        Diagnostic(Diagnostic::Echo) << "def ALIAS : " << name << id1 << id2 << factor1 << factor2 << offset;
         aPm *pm1 = findPm(id1);
         aPm *pm2 = pm1 ? findPm(id2) : nullptr;
         if (!pm1 || !pm2) {
-            qDebug() << QStringLiteral("One of the Chs %1 and/or %2 is not defined. [%3]")
+            Diagnostic() << QStringLiteral("One of the Chs %1 and/or %2 is not defined. [%3]")
                             .arg(id1, id2, rest);
             continue;
         }
         if (!addAlias(name, pm1, pm2, factor1, factor2, offset))
-            qDebug() << QStringLiteral("ALIAS : The CH %1 is already defined. [%2]").arg(name, rest);
+            Diagnostic() << QStringLiteral("ALIAS : The CH %1 is already defined. [%2]").arg(name, rest);
     }
 
     loadLimits(QStringLiteral("PM_LIMITS"), QStringLiteral("ID"), [this](const QString &id) {
@@ -101,15 +109,18 @@ void Body::loadDefinitions()
         anAlias *alias = findAlias(name);
         return alias ? &alias->limits : nullptr;
     });
+    Diagnostic::setSource({});
 }
 
 void Body::loadLimits(const QString &key, const QString &what,
                       const std::function<std::optional<TravelRange> *(const QString &)> &find)
 {
-    for (const QString &rest : gParams.restsOf(key)) {
+    for (const ParamEntry &entry : gParams.entriesOf(key)) {
+        const QString &rest = entry.rest;
+        Diagnostic::setSource(entry.origin);
         QString name, lowText, highText;
         takeItem(takeItem(takeItem(rest, name), lowText), highText);
-        qDebug() << qPrintable(QStringLiteral("def %1 : ").arg(key)) << name << lowText << highText;
+        Diagnostic(Diagnostic::Echo) << qPrintable(QStringLiteral("def %1 : ").arg(key)) << name << lowText << highText;
         std::optional<TravelRange> *limits = find(name);
         TravelRange range;
         const bool numbers = anAlias::readNumber(lowText, range.low) && std::isfinite(range.low)
@@ -122,11 +133,11 @@ void Body::loadLimits(const QString &key, const QString &what,
         else if (range.low > range.high)
             problem = QStringLiteral("The low limit of %1 is above the high one.").arg(name);
         if (!problem.isEmpty()) {
-            qDebug() << QStringLiteral("%1 : %2 Ignored. [%3]").arg(key, problem, rest);
+            Diagnostic() << QStringLiteral("%1 : %2 Ignored. [%3]").arg(key, problem, rest);
             continue;
         }
         if (*limits)
-            qDebug() << QStringLiteral("%1 : The limits of %2 are given again; these hold. [%3]").arg(key, name, rest);
+            Diagnostic() << QStringLiteral("%1 : The limits of %2 are given again; these hold. [%3]").arg(key, name, rest);
         *limits = range;
     }
 }
@@ -172,6 +183,8 @@ void Body::orvexIsReady(Orvex *)
         pm->FlgOn();
     for (aPm *pm : pmList)
         pm->GetValue();
+    notifyServiceManager(QStringLiteral("READY=1\nSTATUS=Serving %1 aliases over %2 controller channels as %3")
+                             .arg(aliasList.size()).arg(pmList.size()).arg(link->nodeName()).toUtf8());
 }
 
 void Body::AnsGetValue(const SMsg &msg)

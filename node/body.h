@@ -34,6 +34,8 @@ public:
     bool addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
                   const QString &factor2, const QString &offset);
     QString aliasNames() const;
+    const QList<aPm *> &controllers() const { return pmList; }
+    const QList<anAlias *> &aliases() const { return aliasList; }
 
 private slots:
     void orvexIsReady(Orvex *);

@@ -189,6 +189,19 @@ QByteArray NodeProcess::log()
     return errors;
 }
 
+QByteArray NodeProcess::output()
+{
+    printed += proc.readAllStandardOutput();
+    return printed;
+}
+
+void NodeProcess::setEnvironment(const QString &name, const QString &value)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(name, value);
+    proc.setProcessEnvironment(environment);
+}
+
 bool NodeProcess::waitForLog(const QByteArray &text, int timeoutMs)
 {
     return QTest::qWaitFor([this, &text] { return log().contains(text); }, timeoutMs);

@@ -74,6 +74,10 @@ public:
     int waitForExit(int timeoutMs = 10000);
     // What the node wrote on stderr so far (its debug log).
     QByteArray log();
+    // What it wrote on stdout so far.
+    QByteArray output();
+    // Sets a variable in the environment of the next start.
+    void setEnvironment(const QString &name, const QString &value);
     // Resident memory of the process in KiB, from /proc; -1 when unknown.
     qint64 residentKiB() const;
     // Waits until the debug log holds the text.
@@ -85,4 +89,5 @@ private:
     QTemporaryDir folder;
     QProcess proc;
     QByteArray errors;
+    QByteArray printed;
 };

@@ -94,16 +94,19 @@ private slots:
             QTest::newRow(name) << keyFile << challenge << login << logged << port;
         };
         const QByteArray shut = QByteArray::number(FakeBus().port());   // nobody listens there any more
-        row("7 of 3 keys, spaces and CR around; bus goes", "k0 k1 k2\n", " 7 \r\n", "zerlint0 k1\n");
+        row("7 of 3 keys, spaces and CR around; bus goes", "k0 k1 k2\n", " 7 \r\n", "zerlint0 k1\n",
+            {"\"Login line written as zerlint0\"", "\"Logged in to the bus server as zerlint0\"",
+             "\"The bus server closed the connection\""});
         row("not a number", "k0 k1 k2\n", "seven\n", "zerlint0 k0\n");
         row("beyond 32 bits", "k0 k1 k2\n", "4294967303\n", "zerlint0 k0\n");
         row("leading zero, decimal all the same", "k0 k1 k2\n", "010\n", "zerlint0 k1\n");
         row("no key file", QByteArray(), "", "",
-            {"\"Cannot open [zerlint0.key]\"", "\"Cannot open [:zerlint0.key]\"", "!make connection"});
+            {"\"Cannot open [zerlint0.key]\"", "\"Cannot open [:zerlint0.key]\"", "!make connection", "!Login"});
         row("key file without words", "\n  \t\n\n", "", "", {"No key in [zerlint0.key]", "!make connection"});
         row("key file a pipe", "<pipe>", "", "", {"\"Cannot open [zerlint0.key]\"", "!make connection"});
-        row("negative challenge", "k0 k1 k2\n", "-5\n", "", {"Challenge [-5] selects no key"});
-        row("connection refused", "k0 k1 k2\n", "", "", {"Cannot connect to the bus server: Connection refused"}, shut);
+        row("negative challenge", "k0 k1 k2\n", "-5\n", "", {"Challenge [-5] selects no key", "!Login"});
+        row("connection refused", "k0 k1 k2\n", "", "",
+            {"Cannot connect to the bus server 127.0.0.1 port " + shut + ": Connection refused"}, shut);
     }
     void realNode()
     {
@@ -168,6 +171,9 @@ private slots:
         ::close(listener);
         QCOMPARE(status, 0);
         QCOMPARE(accepted.load(), 1);
+        const QByteArray log = node.log();
+        QVERIFY2(log.count("The bus server closed the connection") + log.count("The bus connection was lost") == 1,
+                 log.constData());
     }
 
     void lostConnection_data()
@@ -211,6 +217,11 @@ private slots:
         reset ? server.reset() : server.node()->close();
         QCOMPARE(node.waitForExit(), 0);
         QCOMPARE(server.connections(), 1);
+        // One line for the end, and logged in only once the login answer was read.
+        const QByteArray log = node.log();
+        QVERIFY2(log.count("The bus server closed the connection") + log.count("The bus connection was lost") == 1,
+                 log.constData());
+        QCOMPARE(log.contains("Logged in to the bus server"), step >= 4);
     }
 };
 

@@ -1,0 +1,205 @@
+#include "node/check.h"
+
+#include <QHash>
+#include <QSet>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cmath>
+
+#include "bus/orvex.h"
+#include "config/items.h"
+#include "config/paramstore.h"
+#include "devices/analias.h"
+#include "devices/apm.h"
+#include "node/body.h"
+
+namespace {
+
+// Every key some part of the node reads from a configuration file.
+const QStringList &knownKeys()
+{
+    static const QStringList keys{
+        QStringLiteral("ORVEX_SERVER"), QStringLiteral("ORVEX_PORT"), QStringLiteral("NAME_ON_ORVEX"),
+        QStringLiteral("KEY_FILE"), QStringLiteral("PM"), QStringLiteral("ALIAS"),
+        QStringLiteral("PM_LIMITS"), QStringLiteral("ALIAS_LIMITS")};
+    return keys;
+}
+
+// Edits (insert, delete, replace, swap of neighbours) that turn a into b.
+int editDistance(const QString &a, const QString &b)
+{
+    const qsizetype n = a.size(), m = b.size();
+    QList<QList<int>> d(n + 1, QList<int>(m + 1, 0));
+    for (qsizetype i = 0; i <= n; ++i)
+        d[i][0] = int(i);
+    for (qsizetype j = 0; j <= m; ++j)
+        d[0][j] = int(j);
+    for (qsizetype i = 1; i <= n; ++i) {
+        for (qsizetype j = 1; j <= m; ++j) {
+            const int cost = a.at(i - 1) == b.at(j - 1) ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a.at(i - 1) == b.at(j - 2) && a.at(i - 2) == b.at(j - 1))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[n][m];
+}
+
+void report(QList<Finding> &findings, const SourceLine &where, const QString &text)
+{
+    findings.append(Finding{where, text});
+}
+
+void checkKeys(QList<Finding> &findings)
+{
+    for (const ParamEntry &entry : gParams.allEntries()) {
+        if (entry.origin.file.isEmpty() || knownKeys().contains(entry.key))
+            continue;   // options on the command line are the caller's
+        const QString nearest = nearestKey(entry.key);
+        const bool otherCase = nearest.compare(entry.key, Qt::CaseInsensitive) == 0;
+        QString text = QStringLiteral("%1 : No part of the node reads this key%2")
+                           .arg(entry.key, otherCase ? QStringLiteral(": keys are case-sensitive.") : QStringLiteral("."));
+        if (!nearest.isEmpty())
+            text += QStringLiteral(" Did you mean %1?").arg(nearest);
+        report(findings, entry.origin, text);
+    }
+}
+
+void checkDefinitions(QList<Finding> &findings)
+{
+    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("PM"))) {
+        QString id, node;
+        takeItem(takeItem(entry.rest, id), node);
+        if (node.isEmpty())
+            report(findings, entry.origin, QStringLiteral("PM : The ID %1 names no controller node. [%2]").arg(id, entry.rest));
+    }
+    static const char *const numberNames[] = {"factor1", "factor2", "offset"};
+    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("ALIAS"))) {
+        QString name, item;
+        QString left = takeItem(entry.rest, name);
+        left = takeItem(takeItem(left, item), item);
+        for (const char *what : numberNames) {
+            left = takeItem(left, item);
+            double number = 0;
+            if (!anAlias::readNumber(item, number) || !std::isfinite(number))
+                report(findings, entry.origin,
+                       QStringLiteral("ALIAS : The %1 of %2 is not a number, so it counts as 0. [%3]")
+                           .arg(QLatin1String(what), name, entry.rest));
+        }
+    }
+}
+
+void checkBus(QList<Finding> &findings, QTextStream &out)
+{
+    if (const ParamEntry *port = gParams.latest(QStringLiteral("ORVEX_PORT"))) {
+        bool ok = false;
+        const int number = port->value.toInt(&ok, 10);
+        if (!ok || number < 1 || number > 65535)
+            report(findings, port->origin,
+                   QStringLiteral("ORVEX_PORT : %1 is not a port number from 1 to 65535.").arg(port->value));
+    }
+
+    const QString keyFile = gParams.get(QStringLiteral("KEY_FILE"), QStringLiteral("zerlint0"));
+    const ParamEntry *keyEntry = gParams.latest(QStringLiteral("KEY_FILE"));
+    Diagnostic::setSource(keyEntry ? keyEntry->origin : SourceLine{});
+    QStringList keys;
+    Diagnostic::collectInto(&findings);
+    Orvex::readKeys(keyFile, keys);
+    Diagnostic::collectInto(nullptr);
+    Diagnostic::setSource({});
+
+    out << "bus server " << gParams.get(QStringLiteral("ORVEX_SERVER"), QStringLiteral("localhost"))
+        << " port " << Orvex::portNumber(gParams.get(QStringLiteral("ORVEX_PORT"), QStringLiteral("60570")))
+        << ", node name " << gParams.get(QStringLiteral("NAME_ON_ORVEX"), QStringLiteral("zerlint0"))
+        << ", key file " << keyFile << ".key (" << keys.size() << (keys.size() == 1 ? " key)\n" : " keys)\n");
+}
+
+QString located(const Finding &finding)
+{
+    if (finding.where.file.isEmpty())
+        return finding.text;
+    if (finding.where.line <= 0)
+        return finding.where.file + QStringLiteral(": ") + finding.text;
+    return QStringLiteral("%1:%2: %3").arg(finding.where.file).arg(finding.where.line).arg(finding.text);
+}
+
+} // namespace
+
+QString nearestKey(const QString &key)
+{
+    QString best;
+    int bestDistance = 3;   // further than two edits is another word
+    for (const QString &known : knownKeys()) {
+        if (key.compare(known, Qt::CaseInsensitive) == 0)
+            return known;
+        const int distance = editDistance(key.toUpper(), known);
+        if (distance < bestDistance && distance < known.size()) {
+            best = known;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+int checkConfiguration(QList<Finding> findings, QTextStream &out)
+{
+    const QString configFile = gParams.getIgnoreCase(
+        QStringLiteral("-config"), gParams.getIgnoreCase(QStringLiteral("-c"), QStringLiteral("config.cfg")));
+    if (configFile.isEmpty())
+        report(findings, {}, QStringLiteral("-c : No configuration file is named, so none is read."));
+
+    // The node as a start builds it, around a link that never connects.
+    Diagnostic::collectInto(&findings);
+    Body body(new Orvex);
+    Diagnostic::collectInto(nullptr);
+
+    out << "configuration " << configFile << "\n";
+    for (const aPm *pm : body.controllers()) {
+        out << "PM " << pm->id << " : " << (pm->address.isEmpty() ? QStringLiteral("(no address)") : pm->address);
+        if (pm->limits)
+            out << ", limits " << pm->limits->text();
+        out << "\n";
+    }
+    for (const anAlias *alias : body.aliases()) {
+        out << "ALIAS " << alias->name << " = " << alias->formula();
+        if (alias->limits)
+            out << ", limits " << alias->limits->text();
+        out << "\n";
+    }
+    checkKeys(findings);
+    checkDefinitions(findings);
+    checkBus(findings, out);
+
+    // By file in the order they were read, then by line; each problem once.
+    QHash<QString, int> fileRank;
+    const auto rank = [&fileRank](const QString &file) {
+        return fileRank.contains(file) ? fileRank.value(file) : int(fileRank.insert(file, int(fileRank.size())).value());
+    };
+    rank(QString());
+    for (const ParamEntry &entry : gParams.allEntries())
+        rank(entry.origin.file);
+    for (const Finding &finding : std::as_const(findings))
+        rank(finding.where.file);
+    std::stable_sort(findings.begin(), findings.end(), [&fileRank](const Finding &a, const Finding &b) {
+        const int ra = fileRank.value(a.where.file), rb = fileRank.value(b.where.file);
+        return ra != rb ? ra < rb : a.where.line < b.where.line;
+    });
+    QStringList lines;
+    QSet<QString> seen;
+    for (const Finding &finding : std::as_const(findings)) {
+        const QString line = located(finding);
+        if (!seen.contains(line)) {
+            seen.insert(line);
+            lines.append(line);
+        }
+    }
+    for (const QString &line : std::as_const(lines))
+        out << line << "\n";
+    if (lines.isEmpty())
+        out << "no problems found\n";
+    else
+        out << lines.size() << (lines.size() == 1 ? " problem found\n" : " problems found\n");
+    out.flush();
+    return lines.isEmpty() ? 0 : 1;
+}
