@@ -2,10 +2,11 @@
 BUILD    ?= build
 SANBUILD ?= build-sanitize
 FUZZBUILD ?= build-fuzz
+DEBBUILD ?= build-deb
 FUZZ_SECONDS ?= 60
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test sanitize fuzz demo run bench clean
+.PHONY: all deps build test sanitize fuzz demo run bench deb clean
 
 all: build
 
@@ -37,9 +38,16 @@ demo: build
 run: build
 	./scripts/run $(BUILD)
 
+deb:
+	@./scripts/deps dpkg-dev file groff-base man-db systemd
+	cmake -S . -B $(DEBBUILD) -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(DEBBUILD) -j $(JOBS) --target deb-payload
+	cd $(DEBBUILD) && cpack -G DEB
+	./packaging/check-deb $(DEBBUILD)
+
 bench: build
 	@./scripts/deps redis-server
 	$(BUILD)/bin/zerlint-bench
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(FUZZBUILD) $(DEBBUILD)
