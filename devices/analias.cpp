@@ -243,7 +243,10 @@ void anAlias::noticedNewValue()
 
 QString anAlias::formula() const
 {
-    return numberText(factor1) + QStringLiteral(" * ") + pm1->address + QStringLiteral(" + ")
-        + numberText(factor2) + QStringLiteral(" * ") + pm2->address + QStringLiteral(" - ")
+    const auto address = [](const aPm *pm) {
+        return pm->address.isEmpty() ? QStringLiteral("(no address)") : pm->address;
+    };
+    return numberText(factor1) + QStringLiteral(" * ") + address(pm1) + QStringLiteral(" + ")
+        + numberText(factor2) + QStringLiteral(" * ") + address(pm2) + QStringLiteral(" - ")
         + numberText(offset);
 }

@@ -49,7 +49,9 @@ private slots:
              "!config.cfg:2: ALIAS : The factor1", "3 problems found"});
         row("limits not numbers", "PM m1 p\nPM_LIMITS m1 low 5\n",
             {"config.cfg:2: PM_LIMITS : The limits of m1 are not numbers. Ignored. [ m1 low 5]"});
-        row("no node", "PM m1\n", {"config.cfg:1: PM : The ID m1 names no controller node. [ m1]"});
+        row("no node", "PM m1\nALIAS a m1 m1 1 1 0\n",
+            {"config.cfg:1: PM : The ID m1 names no controller node. [ m1]", "PM m1 : (no address)",
+             "ALIAS a = 1 * (no address) + 1 * (no address) - 0"});
         row("the definitions' own diagnostics, in an included file", "PM m1 p\nINCLUDE more.cfg\nPM m3 r\n",
             {"more.cfg:2: PM : The ID m1 is already used. [ m1 q]",
              "more.cfg:3: One of the Chs m1 and/or m9 is not defined. [ a m1 m9 1 1 0]", "PM m3 : r"});
