@@ -240,8 +240,12 @@ void Orvex::readChallenge()
 
 void Orvex::dropLoginAnswer()
 {
-    while (transport->canReadLine())
-        transport->readLine();
+    answerPending = !transport->canReadLine();
+    while (transport->canReadLine()) {
+        SMsg answer;
+        answer.Parse(QString::fromUtf8(transport->readLine()));
+        checkLoginAnswer(answer);
+    }
     state = StateReady;
     qDebug() << tr("Logged in to the bus server as %1").arg(name);
     // The priming lines go out together, like the answers to a read.
@@ -327,6 +331,8 @@ void Orvex::dispatch(const SMsg &msg)
 {
     if (msg.form == FormIncomplete)
         return;
+    if (answerPending)   // the rest of a login answer that came in pieces
+        checkLoginAnswer(msg);
     if (msg.form == FormEvent) {
         if (msg.cmdId == VocabChangedIsBusy)
             emit EvChangedIsBusy(msg);
@@ -365,6 +371,17 @@ void Orvex::dispatch(const SMsg &msg)
         break;
     default:   // replies that nobody listens to
         break;
+    }
+}
+
+void Orvex::checkLoginAnswer(const SMsg &answer)
+{
+    // Serving under a refused login would only look like service; the key or name is wrong.
+    answerPending = false;
+    if (answer.from == QLatin1String("System") && answer.command == QLatin1String("@login")
+        && answer.params.startsWith(QLatin1String("Er:"))) {
+        qDebug() << tr("The bus server refused the login: %1").arg(answer.params);
+        std::exit(1);
     }
 }
 

