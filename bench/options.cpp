@@ -21,10 +21,9 @@ void usage(int status)
                  "  --active K    aliases and controllers addressed, spread evenly through the list;\n"
                  "                0 addresses all of them (default 10)\n"
                  "  --no-redis    leave redis-server out\n");
-    std::exit(status);
 }
 
-Options parse(int argc, char **argv)
+Parsed parse(int argc, char **argv)
 {
     Options o;
     char self[PATH_MAX] = {};
@@ -32,34 +31,36 @@ Options parse(int argc, char **argv)
         o.node = std::string(self).substr(0, std::string(self).rfind('/') + 1) + "zerlint";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const auto value = [&] { return i + 1 < argc ? std::string(argv[++i]) : (usage(2), ""); };
+        const bool takesValue = arg == "--node" || arg == "--sizes" || arg == "--seconds" || arg == "--rounds" || arg == "--active";
+        if (takesValue && i + 1 == argc)
+            return {std::nullopt, 2};
+        const std::string value = takesValue ? argv[++i] : "";
         if (arg == "--node") {
             // The node runs in its own folder, so a relative path is made absolute here.
-            const std::string path = value();
-            char *full = realpath(path.c_str(), nullptr);
-            o.node = full ? full : path;
+            char *full = realpath(value.c_str(), nullptr);
+            o.node = full ? full : value;
             std::free(full);
         } else if (arg == "--sizes") {
             o.sizes.clear();
-            std::istringstream list(value());
+            std::istringstream list(value);
             for (std::string item; std::getline(list, item, ',');)
                 o.sizes.push_back(std::atoi(item.c_str()));
         } else if (arg == "--seconds") {
-            o.seconds = std::atof(value().c_str());
+            o.seconds = std::atof(value.c_str());
         } else if (arg == "--rounds") {
-            o.rounds = std::atoi(value().c_str());
+            o.rounds = std::atoi(value.c_str());
         } else if (arg == "--active") {
-            o.active = std::atoi(value().c_str());
+            o.active = std::atoi(value.c_str());
         } else if (arg == "--no-redis") {
             o.redis = false;
         } else {
-            usage(arg == "--help" ? 0 : 2);
+            return {std::nullopt, arg == "--help" ? 0 : 2};
         }
     }
     if (o.sizes.empty() || *std::min_element(o.sizes.begin(), o.sizes.end()) < 1 || o.seconds <= 0 || o.rounds < 1
         || o.active < 0)
-        usage(2);
-    return o;
+        return {std::nullopt, 2};
+    return {o, 0};
 }
 
 } // namespace bench

@@ -1,6 +1,7 @@
 // The bench's command line.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,16 @@ struct Options
     bool redis = true;
 };
 
-[[noreturn]] void usage(int status);
-Options parse(int argc, char **argv);
+// What the command line asks for: options to run with, or none and the status to end with once
+// the usage text is printed (0 for --help, 2 for an option it does not take).
+struct Parsed
+{
+    std::optional<Options> options;
+    int status = 0;
+};
+
+Parsed parse(int argc, char **argv);
+// The usage text, on stdout for status 0, else on stderr.
+void usage(int status);
 
 } // namespace bench

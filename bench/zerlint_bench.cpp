@@ -22,7 +22,12 @@ using namespace bench;
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);   // a peer that goes away is reported, not fatal
-    const Options o = parse(argc, argv);
+    const Parsed parsed = parse(argc, argv);
+    if (!parsed.options) {
+        usage(parsed.status);
+        return parsed.status;
+    }
+    const Options &o = *parsed.options;
     placeOn(0);
     double load = NAN;               // other work on the machine shows in the tails
     getloadavg(&load, 1);
