@@ -67,7 +67,7 @@ Child::Child()
 {
     char name[] = "/tmp/zerlint-bench.XXXXXX";
     if (!mkdtemp(name))
-        fatal("zerlint-bench: temp folder");
+        throw Fatal("zerlint-bench: temp folder");
     dir = name;
 }
 

@@ -3,8 +3,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -30,10 +28,14 @@ struct Failure : std::runtime_error
 
 inline std::string errnoText(const char *what) { return std::string(what) + ": " + std::strerror(errno); }
 
-[[noreturn]] inline void fatal(const char *what)
+// A step the whole bench needs (a listening socket, a temp folder): main reports it and ends
+// with status 2.
+struct Fatal : std::runtime_error
 {
-    std::perror(what);
-    std::exit(2);
-}
+    explicit Fatal(const char *what)
+        : std::runtime_error(errnoText(what))
+    {
+    }
+};
 
 } // namespace bench

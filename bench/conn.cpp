@@ -22,7 +22,7 @@ int listenLoopback(int &port)
     socklen_t len = sizeof a;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&a), len) < 0 || listen(fd, 8) < 0
         || getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) < 0)
-        fatal("zerlint-bench: listen on 127.0.0.1");
+        throw Fatal("zerlint-bench: listen on 127.0.0.1");
     port = ntohs(a.sin_port);
     return fd;
 }

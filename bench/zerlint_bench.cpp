@@ -19,15 +19,11 @@
 
 using namespace bench;
 
-int main(int argc, char **argv)
+namespace {
+
+// The measurements and the report; the status is 1 when the node never logged in.
+int run(const Options &o, int argc, char **argv)
 {
-    std::signal(SIGPIPE, SIG_IGN);   // a peer that goes away is reported, not fatal
-    const Parsed parsed = parse(argc, argv);
-    if (!parsed.options) {
-        usage(parsed.status);
-        return parsed.status;
-    }
-    const Options &o = *parsed.options;
     placeOn(0);
     double load = NAN;               // other work on the machine shows in the tails
     getloadavg(&load, 1);
@@ -62,4 +58,22 @@ int main(int argc, char **argv)
                 pinning() ? "the bench on CPU 0, the node and the references on CPU 1" : "one CPU for all",
                 command.c_str());
     return loggedIn ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);   // a peer that goes away is reported, not fatal
+    const Parsed parsed = parse(argc, argv);
+    if (!parsed.options) {
+        usage(parsed.status);
+        return parsed.status;
+    }
+    try {
+        return run(*parsed.options, argc, argv);
+    } catch (const Fatal &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 2;
+    }
 }
