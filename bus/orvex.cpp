@@ -1,51 +1,44 @@
 #include "bus/orvex.h"
 
 #include <QDebug>
-#include <QFile>
-#include <QFileInfo>
-#include <QHostInfo>
-#include <QSocketNotifier>
-#include <QTcpSocket>
-#include <QTextStream>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 #include "bus/vocabulary.h"
-#include "config/diagnostic.h"
+
+namespace {
+
+// Index into a key list of the given size for a challenge; -1 when none can be chosen.
+int keyIndex(int challenge, qsizetype keyCount)
+{
+    if (keyCount <= 0 || challenge < 0)
+        return -1;
+    return int(challenge % keyCount);
+}
+
+} // namespace
 
 Orvex::Orvex()
     : QObject(nullptr)
 {
     qRegisterMetaType<SMsg>("SMsg");
     qRegisterMetaType<Orvex *>("Orvex*");
+    socket.setReadBufferSize(ReadBufferSize);
+    connect(&socket, &QTcpSocket::disconnected, this, &Orvex::socketDisconnected);
+    connect(&socket, &QTcpSocket::errorOccurred, this, &Orvex::socketError);
+    connect(&connector, &Connector::connected, this, &Orvex::socketConnected);
+    connect(&connector, &Connector::failed, this, [this](const QString &why) {
+        end(1, tr("Cannot connect to the bus server %1 port %2: %3").arg(serverHost).arg(serverPort).arg(why));
+    });
+    connect(&connector, &Connector::dropped, this, [this](const QString &why) {
+        end(0, tr("The bus connection was lost: %1").arg(why));
+    });
 }
 
 Orvex::~Orvex()
 {
-    // The socket or device outlives the link; make sure it no longer calls into it.
+    // The socket goes after this body, and a device outlives the link: neither may call in now.
+    socket.disconnect(this);
     if (transport)
         transport->disconnect(this);
-}
-
-quint16 Orvex::portNumber(const QString &port)
-{
-    bool ok = false;
-    const int value = port.toInt(&ok, 10);
-    return quint16(ok ? value : 0);
-}
-
-int Orvex::keyIndex(int challenge, int keyCount)
-{
-    if (keyCount <= 0 || challenge < 0)
-        return -1;
-    return challenge % keyCount;
 }
 
 qint64 Orvex::heldBytes() const
@@ -53,169 +46,76 @@ qint64 Orvex::heldBytes() const
     return inbound.size() + (transport ? transport->bytesAvailable() : 0);
 }
 
-void Orvex::MakeConnection(const QString &name, const QString &keyFile, const QString &server,
-                           const QString &port)
+void Orvex::connectToServer(const QString &name, const QStringList &keys, const QString &host, quint16 port)
 {
     this->name = name;
-    ReadKeyFile(keyFile);
-    qDebug() << "make connection" << name << keyFile << server << port;
-
-    socket = new QTcpSocket;
-    socket->setReadBufferSize(ReadBufferSize);
-    attach(socket);
-    connect(socket, &QTcpSocket::disconnected, this, &Orvex::disconnected);
-    connect(socket, &QTcpSocket::errorOccurred, this, &Orvex::socketError);
-    connect(socket, &QTcpSocket::bytesWritten, this, &Orvex::outputDrained);
-
-    // The connection is made here, once: Qt's own connect tries again on the same descriptor
-    // when a fresh connection is reset, and so would reconnect by itself.
-    serverHost = server;
-    serverPort = portNumber(port);
-    QHostInfo::lookupHost(server, this, &Orvex::hostFound);
+    this->keys = keys;
+    serverHost = host;
+    serverPort = port;
+    linkState = State::Connecting;
+    connector.open(host, port);
 }
 
-void Orvex::hostFound(const QHostInfo &info)
+void Orvex::socketConnected(qintptr descriptor)
 {
-    candidates = info.addresses();
-    if (info.error() != QHostInfo::NoError || candidates.isEmpty())
-        cannotConnect(info.errorString());
-    connectNext();
-}
-
-void Orvex::connectNext()
-{
-    int error = 0;
-    while (!candidates.isEmpty()) {
-        const QHostAddress address = candidates.takeFirst();
-        sockaddr_storage peer = {};
-        socklen_t length = 0;
-        if (address.protocol() == QAbstractSocket::IPv4Protocol) {
-            auto *in = reinterpret_cast<sockaddr_in *>(&peer);
-            in->sin_family = AF_INET;
-            in->sin_port = htons(serverPort);
-            in->sin_addr.s_addr = htonl(address.toIPv4Address());
-            length = sizeof(sockaddr_in);
-        } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
-            auto *in6 = reinterpret_cast<sockaddr_in6 *>(&peer);
-            in6->sin6_family = AF_INET6;
-            in6->sin6_port = htons(serverPort);
-            const Q_IPV6ADDR bytes = address.toIPv6Address();
-            std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
-            in6->sin6_scope_id = address.scopeId().toUInt();
-            length = sizeof(sockaddr_in6);
-        } else {
-            continue;
-        }
-        const int fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd >= 0 && (::connect(fd, reinterpret_cast<sockaddr *>(&peer), length) == 0 || errno == EINPROGRESS)) {
-            connectingFd = fd;
-            connecting = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-            connect(connecting, &QSocketNotifier::activated, this, &Orvex::connectAttempted);
-            return;
-        }
-        error = errno;
-        if (fd >= 0)
-            ::close(fd);
-    }
-    cannotConnect(QString::fromLocal8Bit(std::strerror(error ? error : ECONNREFUSED)));
-}
-
-void Orvex::connectAttempted()
-{
-    connecting->setEnabled(false);
-    connecting->deleteLater();
-    connecting = nullptr;
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(connectingFd, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
-        error = errno;
-    if (error == 0) {
-        socket->setSocketDescriptor(connectingFd, QAbstractSocket::ConnectedState);
-        // Replies go out as they are written, not held back for the peer's acknowledgement.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        return;
-    }
-    ::close(connectingFd);
-    if (error == ECONNRESET || error == EPIPE)   // made and lost at once: the server took it and let it go
-        connectionEnded(tr("The bus connection was lost: %1").arg(QString::fromLocal8Bit(std::strerror(error))));
-    connectNext();
-}
-
-void Orvex::cannotConnect(const QString &why)
-{
-    qDebug() << tr("Cannot connect to the bus server %1 port %2: %3").arg(serverHost).arg(serverPort).arg(why);
-    std::exit(1);
-}
-
-void Orvex::attach(QIODevice *device)
-{
-    transport = device;
-    state = StateChallenge;
-    connect(transport, &QIODevice::readyRead, this, &Orvex::ReceiveMessageFromOrvex,
-            Qt::UniqueConnection);
+    socket.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState);
+    // Replies go out as they are written, not held back for the peer's acknowledgement.
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    attach(&socket);
 }
 
 void Orvex::attach(const QString &name, const QStringList &keys, QIODevice *device)
 {
     this->name = name;
     this->keys = keys;
-    keyCount = int(keys.size());
     attach(device);
 }
 
-void Orvex::ReadKeyFile(QString base)
+void Orvex::attach(QIODevice *device)
 {
-    if (!readKeys(base, keys))
-        std::exit(1);
-    keyCount = int(keys.size());
+    transport = device;
+    linkState = State::AwaitingChallenge;
+    connect(transport, &QIODevice::readyRead, this, &Orvex::transportReadyRead, Qt::UniqueConnection);
+    connect(transport, &QIODevice::bytesWritten, this, &Orvex::transportDrained, Qt::UniqueConnection);
 }
 
-bool Orvex::readKeys(const QString &base, QStringList &keys)
+void Orvex::end(int status, const QString &why)
 {
-    // Only a regular file: a pipe or a device could block the node or never end.
-    const auto open = [](QFile &file) {
-        return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly | QIODevice::Text);
-    };
-    QFile file(base + QStringLiteral(".key"));
-    if (!open(file)) {
-        Diagnostic() << tr("Cannot open [%1.key]").arg(base);
-        file.setFileName(QStringLiteral(":") + base + QStringLiteral(".key"));
-        if (!open(file)) {
-            Diagnostic() << tr("Cannot open [:%2.key]").arg(base);
-            return false;
-        }
-    }
-    if (file.size() > MaxKeyFileSize) {
-        Diagnostic() << tr("Key file [%1] is larger than %2 bytes, not read").arg(file.fileName(), QString::number(MaxKeyFileSize));
-        return false;
-    }
-    QTextStream in(&file);
-    const qsizetype before = keys.size();
-    while (!in.atEnd()) {
-        QString word;
-        in >> word;
-        if (!word.isEmpty())
-            keys.append(word);
-    }
-    // No challenge could ever select a key; better to stop before connecting.
-    if (keys.size() == before) {
-        Diagnostic() << tr("No key in [%1]").arg(file.fileName());
-        return false;
-    }
-    return true;
+    if (linkState == State::Ended)
+        return;
+    linkState = State::Ended;
+    outbound.clear();
+    emit finished(status, why);
 }
 
-void Orvex::ReceiveMessageFromOrvex()
+void Orvex::socketDisconnected()
 {
-    switch (state) {
-    case StateChallenge:
+    end(0, tr("The bus server closed the connection"));
+}
+
+void Orvex::socketError(QAbstractSocket::SocketError error)
+{
+    // The socket only ever holds a connection that was made; losing it ends the link as
+    // closing does, whether or not Qt reports the close as well.
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        socketDisconnected();
+    else
+        end(0, tr("The bus connection was lost: %1").arg(socket.errorString()));
+}
+
+void Orvex::transportReadyRead()
+{
+    switch (linkState) {
+    case State::AwaitingChallenge:
         readChallenge();
         break;
-    case StateLoginSent:
-        dropLoginAnswer();
+    case State::LoginSent:
+        takeLoginAnswer();
+        break;
+    case State::Ready:
+        dispatchLines();
         break;
     default:
-        dispatchLines();
         break;
     }
 }
@@ -224,12 +124,12 @@ void Orvex::readChallenge()
 {
     const QByteArray line = transport->readLine().simplified();
     const int challenge = line.toInt(nullptr, 10);
-    const int index = keyIndex(challenge, keyCount);
+    const int index = keyIndex(challenge, keys.size());
     if (index < 0) {
-        qDebug() << tr("Challenge [%1] selects no key").arg(challenge);
-        std::exit(1);
+        end(1, tr("Challenge [%1] selects no key").arg(challenge));
+        return;
     }
-    state = StateLoginSent;
+    linkState = State::LoginSent;
     outbound += name;
     outbound += QLatin1Char(' ');
     outbound += keys.at(index);
@@ -238,21 +138,34 @@ void Orvex::readChallenge()
     qDebug() << tr("Login line written as %1").arg(name);
 }
 
-void Orvex::dropLoginAnswer()
+void Orvex::takeLoginAnswer()
 {
     answerPending = !transport->canReadLine();
     while (transport->canReadLine()) {
         SMsg answer;
         answer.Parse(QString::fromUtf8(transport->readLine()));
-        checkLoginAnswer(answer);
+        if (loginRefused(answer))
+            return;
     }
-    state = StateReady;
+    linkState = State::Ready;
     qDebug() << tr("Logged in to the bus server as %1").arg(name);
     // The priming lines go out together, like the answers to a read.
     holding = true;
     emit ConnectionIsReady(this);
     holding = false;
     flushOutbound();
+}
+
+bool Orvex::loginRefused(const SMsg &answer)
+{
+    // Serving under a refused login would only look like service; the key or name is wrong.
+    answerPending = false;
+    if (answer.from == QLatin1String("System") && answer.command == QLatin1String("@login")
+        && answer.params.startsWith(QLatin1String("Er:"))) {
+        end(1, tr("The bus server refused the login: %1").arg(answer.params));
+        return true;
+    }
+    return false;
 }
 
 void Orvex::dispatchLines()
@@ -268,7 +181,7 @@ void Orvex::dispatchLines()
 
     qsizetype start = 0;
     holding = true;
-    for (qsizetype end; (end = inbound.indexOf('\n', start)) >= 0; start = end + 1) {
+    for (qsizetype end; linkState == State::Ready && (end = inbound.indexOf('\n', start)) >= 0; start = end + 1) {
         if (discarding) {
             discarding = false;   // this was the tail of the dropped line
             continue;
@@ -277,7 +190,8 @@ void Orvex::dispatchLines()
             paused = true;
             break;
         }
-        handleLine(QByteArrayView(inbound.constData() + start, end - start));
+        received.parseBytes(QByteArrayView(inbound.constData() + start, end - start), lineText);
+        dispatch(received);
     }
     holding = false;
     flushOutbound();
@@ -291,7 +205,7 @@ void Orvex::dispatchLines()
     }
 }
 
-void Orvex::outputDrained()
+void Orvex::transportDrained()
 {
     if (paused && transport->bytesToWrite() <= OutputLowWater) {
         paused = false;
@@ -299,40 +213,12 @@ void Orvex::outputDrained()
     }
 }
 
-void Orvex::handleLine(QByteArrayView bytes)
-{
-    // An ASCII line is simplified and decoded in one pass; any other is decoded as UTF-8 and
-    // simplified as a whole, so Unicode white space counts as well.
-    lineText.resize(bytes.size());
-    QChar *out = lineText.data();
-    qsizetype length = 0;
-    bool gap = false;
-    for (const char c : bytes) {
-        if (c & 0x80) {
-            received.Parse(QString::fromUtf8(QByteArray(bytes.data(), bytes.size()).simplified()));
-            dispatch(received);
-            return;
-        }
-        if (c == ' ' || (c >= '\t' && c <= '\r')) {
-            gap = length > 0;
-            continue;
-        }
-        if (gap) {
-            out[length++] = QLatin1Char(' ');
-            gap = false;
-        }
-        out[length++] = QLatin1Char(c);
-    }
-    received.parseSimplified(QStringView(out, length));
-    dispatch(received);
-}
-
 void Orvex::dispatch(const SMsg &msg)
 {
     if (msg.form == FormIncomplete)
         return;
-    if (answerPending)   // the rest of a login answer that came in pieces
-        checkLoginAnswer(msg);
+    if (answerPending && loginRefused(msg))   // the rest of a login answer that came in pieces
+        return;
     if (msg.form == FormEvent) {
         if (msg.cmdId == VocabChangedIsBusy)
             emit EvChangedIsBusy(msg);
@@ -358,10 +244,7 @@ void Orvex::dispatch(const SMsg &msg)
     case VocabAnsStop: emit AnsStop(msg); break;
     case VocabAnsRemote: emit AnsRemote(msg); break;
     case VocabAnsSetValue: emit AnsSetValue(msg); break;
-    case VocabAnsSetValueREL: emit AnsSetValueREL(msg); break;
     case VocabAnsGetValue: emit AnsGetValue(msg); break;
-    case VocabAnsStandby: emit AnsStandby(msg); break;
-    case VocabAnsSyncRun: emit AnsSyncRun(msg); break;
     case VocabAnsSpeedHigh:
     case VocabAnsSpeedMiddle:
     case VocabAnsSpeedLow: emit AnsSpeed(msg); break;
@@ -374,37 +257,6 @@ void Orvex::dispatch(const SMsg &msg)
     }
 }
 
-void Orvex::checkLoginAnswer(const SMsg &answer)
-{
-    // Serving under a refused login would only look like service; the key or name is wrong.
-    answerPending = false;
-    if (answer.from == QLatin1String("System") && answer.command == QLatin1String("@login")
-        && answer.params.startsWith(QLatin1String("Er:"))) {
-        qDebug() << tr("The bus server refused the login: %1").arg(answer.params);
-        std::exit(1);
-    }
-}
-
-void Orvex::disconnected()
-{
-    connectionEnded(tr("The bus server closed the connection"));
-}
-
-void Orvex::socketError(QAbstractSocket::SocketError error)
-{
-    // The socket only ever holds a connection that was made; losing it ends the node as
-    // closing does, whether or not Qt reports the close as well.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        disconnected();
-    connectionEnded(tr("The bus connection was lost: %1").arg(socket->errorString()));
-}
-
-void Orvex::connectionEnded(const QString &why)
-{
-    qDebug() << why;
-    std::exit(0);
-}
-
 void Orvex::lineWritten()
 {
     // While inbound lines are handled, what they cause goes to the socket in one write.
@@ -414,8 +266,8 @@ void Orvex::lineWritten()
 
 void Orvex::flushOutbound()
 {
-    // Latin-1 on the wire: a character beyond it goes out as "?".
-    if (transport && !outbound.isEmpty())
+    // Latin-1 on the wire: a character beyond it goes out as "?". Once ended, nothing goes.
+    if (transport && !outbound.isEmpty() && linkState != State::Ended)
         transport->write(outbound.toLatin1());
     outbound.resize(0);   // keeps its capacity
 }
@@ -447,7 +299,7 @@ void Orvex::SendCommand(const QString &to, const QString &command, const QString
     lineWritten();
 }
 
-void Orvex::SendEvent(QString ch, const QString &text)
+void Orvex::SendEvent(const QString &ch, const QString &text)
 {
     outbound += name;
     if (!ch.isEmpty()) {

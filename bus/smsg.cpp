@@ -3,8 +3,6 @@
 #include <QHash>
 #include <QStringTokenizer>
 
-#include "bus/vocabulary.h"
-
 namespace {
 
 // The vocabulary by name; names are unique, so this finds what a walk in table order finds.
@@ -19,17 +17,6 @@ const VocabEntry *findWord(QStringView word)
     return byName.value(word, nullptr);
 }
 
-int kindOf(const VocabEntry *entry)
-{
-    if (!entry)
-        return KindNotFound;
-    if (entry->name.startsWith(QLatin1Char('@')))
-        return KindReply;
-    if (entry->name.startsWith(QLatin1Char('_')))
-        return KindEvent;
-    return KindCommand;
-}
-
 // Replaces the text, in the string's own buffer when nobody else holds it.
 void setText(QString &field, QStringView text)
 {
@@ -41,47 +28,48 @@ void setText(QString &field, QStringView text)
     }
 }
 
-// The same for an address and its two parts, split at its first dot (-1: none); without a dot
-// the node is the address, and shares its text.
-void setAddress(QStringView address, qsizetype dot, QString &full, QString &node, QString &ch)
-{
-    if (node.constData() == full.constData())
-        node.clear();
-    setText(full, address);
-    if (dot < 0)
-        node = full;
-    else
-        setText(node, address.left(dot));
-    setText(ch, dot < 0 ? QStringView() : address.mid(dot + 1));
-}
-
 } // namespace
 
-void SMsg::splitAddress(const QString &address, QString &node, QString &ch)
-{
-    const qsizetype dot = address.indexOf(QLatin1Char('.'));
-    node = dot < 0 ? address : address.left(dot);
-    ch = dot < 0 ? QString() : address.mid(dot + 1);
-}
-
-int SMsg::Parse(QString line)
+LineForm SMsg::Parse(QString line)
 {
     return parseSimplified(std::move(line).simplified());
 }
 
-int SMsg::parseSimplified(QStringView line)
+LineForm SMsg::parseBytes(QByteArrayView bytes, QString &room)
 {
-    // The addresses and their parts keep their buffers from line to line, unless a receiver
-    // kept a copy; what may share the channel's text is let go first.
+    // An ASCII line is simplified and decoded in one pass; any other is decoded as UTF-8 and
+    // simplified as a whole, so Unicode white space counts as well.
+    room.resize(bytes.size());
+    QChar *out = room.data();
+    qsizetype length = 0;
+    bool gap = false;
+    for (const char c : bytes) {
+        if (c & 0x80)
+            return Parse(QString::fromUtf8(bytes));
+        if (c == ' ' || (c >= '\t' && c <= '\r')) {
+            gap = length > 0;
+            continue;
+        }
+        if (gap) {
+            out[length++] = QLatin1Char(' ');
+            gap = false;
+        }
+        out[length++] = QLatin1Char(c);
+    }
+    return parseSimplified(QStringView(out, length));
+}
+
+LineForm SMsg::parseSimplified(QStringView line)
+{
+    // The addresses keep their buffers from line to line, unless a receiver kept a copy.
     command.clear();
     params.clear();
     args.clear();
     form = FormIncomplete;
     cmdId = VocabEnd;
-    cmdKind = KindNotFound;
 
-    // One pass finds the arrow, the first two spaces and the first dot of each address.
-    qsizetype arrow = -1, space = -1, second = -1, fromDot = -1, toDot = -1;
+    // One pass finds the arrow, the first two spaces and the first dot of the receiver.
+    qsizetype arrow = -1, space = -1, second = -1, toDot = -1;
     for (qsizetype i = 0; i < line.size() && second < 0; ++i) {
         switch (line[i].unicode()) {
         case '>':
@@ -92,9 +80,7 @@ int SMsg::parseSimplified(QStringView line)
             (space < 0 ? space : second) = i;
             break;
         case '.':
-            if (arrow < 0 && fromDot < 0)
-                fromDot = i;
-            else if (arrow >= 0 && space < 0 && toDot < 0)
+            if (arrow >= 0 && space < 0 && toDot < 0)
                 toDot = i;
             break;
         }
@@ -104,19 +90,22 @@ int SMsg::parseSimplified(QStringView line)
 
     if (arrow < 0) {
         // No arrow, or a sender part that holds a space: this is no bus line.
-        setAddress(QStringView(), -1, from, fromNode, fromCh);
-        setAddress(QStringView(), -1, to, toNode, toCh);
+        from.clear();
+        to.clear();
+        toCh.clear();
         params = line.toString();
         return form;
     }
-    setAddress(line.left(arrow), fromDot, from, fromNode, fromCh);
+    setText(from, line.left(arrow));
 
     if (space < 0) {
-        setAddress(QStringView(), -1, to, toNode, toCh);
+        to.clear();
+        toCh.clear();
         params = line.mid(arrow + 1).toString();
         return form;
     }
-    setAddress(line.mid(arrow + 1, space - arrow - 1), toDot < 0 ? -1 : toDot - arrow - 1, to, toNode, toCh);
+    setText(to, line.mid(arrow + 1, space - arrow - 1));
+    setText(toCh, toDot < 0 ? QStringView() : line.mid(toDot + 1, space - toDot - 1));
 
     form = space + 1 < line.size() && line[space + 1] == QLatin1Char('_') ? FormEvent : FormMessage;
 
@@ -124,8 +113,7 @@ int SMsg::parseSimplified(QStringView line)
     const VocabEntry *entry = findWord(word);
     // A known word shares the vocabulary's own text.
     command = entry ? entry->name : word.toString();
-    cmdId = entry ? entry->id : int(VocabEnd);
-    cmdKind = kindOf(entry);
+    cmdId = entry ? entry->id : VocabEnd;
 
     // A channel stands first among the arguments and replaces the parameter text.
     if (!toCh.isEmpty()) {
@@ -140,11 +128,4 @@ int SMsg::parseSimplified(QStringView line)
             args.append(part.toString());
     }
     return form;
-}
-
-void SMsg::FindCommand()
-{
-    const VocabEntry *entry = findWord(command);
-    cmdId = entry ? entry->id : int(VocabEnd);
-    cmdKind = kindOf(entry);
 }

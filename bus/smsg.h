@@ -4,36 +4,30 @@
 #include <QString>
 #include <QStringList>
 
+#include "bus/vocabulary.h"
+
 // How a line split: a message, an event, or something that is not a bus line.
 enum LineForm { FormMessage = 0, FormEvent = 1, FormIncomplete = 2 };
-
-// Class of a command word, from the vocabulary.
-enum WordKind { KindCommand = 0, KindReply = 1, KindEvent = 2, KindNotFound = 3 };
 
 // One bus message split into its parts. A value type: every signal carries its own copy.
 class SMsg
 {
 public:
     QString from;      // full sender address
-    QString fromNode;
-    QString fromCh;
     QString to;        // full receiver address
-    QString toNode;
-    QString toCh;      // the channel the message is addressed to
+    QString toCh;      // the channel the message is addressed to: what follows the first '.' of to
     QString command;
     QString params;
     QStringList args;  // parameters one by one, toCh in front when given
-    int form = FormIncomplete;
-    int cmdId = 26;
-    int cmdKind = KindNotFound;
+    LineForm form = FormIncomplete;
+    VocabId cmdId = VocabEnd;   // the word's row in the vocabulary
 
-    int Parse(QString line);
+    LineForm Parse(QString line);
+    // The split of a line as it came off the connection, without its "\n": UTF-8, white space
+    // simplified as Parse does; room holds the simplified text between calls.
+    LineForm parseBytes(QByteArrayView bytes, QString &room);
     // The split of a line that is simplified already: single spaces, none at either end.
-    int parseSimplified(QStringView line);
-    void FindCommand();
-
-    // Node part (before the first '.') and sub-address (after it, or empty) of an address.
-    static void splitAddress(const QString &address, QString &node, QString &ch);
+    LineForm parseSimplified(QStringView line);
 };
 
 Q_DECLARE_METATYPE(SMsg)

@@ -33,11 +33,6 @@ void Diagnostic::collectInto(QList<Finding> *findings)
     gFindings = findings;
 }
 
-bool Diagnostic::collecting()
-{
-    return gFindings != nullptr;
-}
-
 void Diagnostic::setSource(const SourceLine &where)
 {
     gSource = where;

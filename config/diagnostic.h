@@ -41,7 +41,6 @@ public:
 
     // While set, problems go to the list and echoes nowhere; null sends both to the log again.
     static void collectInto(QList<Finding> *findings);
-    static bool collecting();
     // The line the reader or the definitions are at, for what is reported meanwhile.
     static void setSource(const SourceLine &where);
     static SourceLine source();

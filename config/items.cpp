@@ -30,11 +30,6 @@ QString stripComment(const QString &line)
     return line;
 }
 
-bool isBlankLine(const QString &line)
-{
-    return stripComment(line).trimmed().isEmpty();
-}
-
 QString takeItem(const QString &text, QString &item)
 {
     item.clear();

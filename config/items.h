@@ -6,8 +6,5 @@
 // (double quotes and apostrophes share one quote state).
 QString stripComment(const QString &line);
 
-// True when nothing but white space is left once the comment is gone.
-bool isBlankLine(const QString &line);
-
 // Cuts the first item (bare or double-quoted) off text into item and returns what follows it.
 QString takeItem(const QString &text, QString &item);

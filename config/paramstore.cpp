@@ -8,14 +8,13 @@
 
 ParamStore gParams;
 
-void ParamStore::init(int argc, char **argv, bool readNow, const QString &defaultFileName,
-                      const QStringList &fileOptions)
+void ParamStore::init(int argc, char **argv, const QString &defaultFileName, const QStringList &fileOptions)
 {
     parseCommandLine(argc, argv);
     QString candidate = defaultFileName;
     for (const QString &option : fileOptions)
         candidate = getIgnoreCase(option, candidate);
-    if (readNow && !candidate.isEmpty())
+    if (!candidate.isEmpty())
         readFile(candidate);
 }
 
@@ -108,8 +107,7 @@ void ParamStore::Index::setLatest(const QString &key, const QString &value)
         values[*found] = value;
         return;
     }
-    position.insert(key, keys.size());
-    keys.append(key);
+    position.insert(key, values.size());
     values.append(value);
 }
 
@@ -135,16 +133,6 @@ QString ParamStore::get(const QString &key, const QString &defaultValue) const
 QString ParamStore::getIgnoreCase(const QString &key, const QString &defaultValue) const
 {
     return upperIndex.lookup(key.toUpper(), defaultValue);
-}
-
-QStringList ParamStore::restsOf(const QString &key) const
-{
-    QStringList rests;
-    for (const ParamEntry &e : entries) {
-        if (e.key == key)
-            rests.append(e.rest);
-    }
-    return rests;
 }
 
 QList<ParamEntry> ParamStore::entriesOf(const QString &key) const

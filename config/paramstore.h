@@ -25,8 +25,9 @@ public:
     static constexpr qint64 MaxFileSize = 16 << 20;       // bytes of one file
     static constexpr qint64 MaxTotalSize = 64 << 20;      // bytes of all files together
 
-    void init(int argc, char **argv, bool readNow, const QString &defaultFileName,
-              const QStringList &fileOptions);
+    // The command line, then the file named by the last of the file options (the default
+    // when none is given); an option given without a name reads no file.
+    void init(int argc, char **argv, const QString &defaultFileName, const QStringList &fileOptions);
     void parseCommandLine(int argc, char **argv);
     bool readFile(const QString &fileName);
     void addEntry(const QString &key, const QString &value, const QString &rest,
@@ -34,7 +35,6 @@ public:
 
     QString get(const QString &key, const QString &defaultValue) const;
     QString getIgnoreCase(const QString &key, const QString &defaultValue) const;
-    QStringList restsOf(const QString &key) const;
     QList<ParamEntry> entriesOf(const QString &key) const;
     // The latest entry of the key, exactly compared; null when there is none.
     const ParamEntry *latest(const QString &key) const;
@@ -42,10 +42,9 @@ public:
     const QList<ParamEntry> &allEntries() const { return entries; }
 
 private:
-    // Distinct keys in order of first appearance, each with the latest value given to it.
+    // Distinct keys, each with the latest value given to it.
     struct Index
     {
-        QList<QString> keys;
         QList<QString> values;
         QHash<QString, qsizetype> position;
 

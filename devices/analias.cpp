@@ -1,12 +1,11 @@
 #include "devices/analias.h"
 
-#include <charconv>
 #include <cmath>
 
 #include <QDebug>
 
 #include "bus/orvex.h"
-#include "devices/apm.h"
+#include "devices/numbers.h"
 
 anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1Text,
                  const QString &factor2Text, const QString &offsetText, Orvex *link)
@@ -29,88 +28,35 @@ anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1
         pm2->addListener(this);
 }
 
-QString anAlias::numberText(double v)
-{
-    // A whole number below a million has no exponent and no fraction in six digits, so its
-    // integer text is the same and much cheaper to make (minus zero is left to Qt).
-    if (std::fabs(v) < 1e6 && v == std::trunc(v) && !(v == 0 && std::signbit(v)))
-        return QString::number(qint64(v));
-    return QString::number(v, 'g', 6);
-}
-
-bool anAlias::readNumber(QStringView text, double &out)
-{
-    // Plain decimals, the texts controllers send, are read without the locale machinery;
-    // they are short enough that neither can overflow. Everything else as Qt reads it.
-    constexpr qsizetype PlainDigits = 24;
-    char plain[PlainDigits];
-    qsizetype length = 0;
-    bool digits = false, point = false;
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool digit = u >= '0' && u <= '9';
-        if (length == PlainDigits || !(digit || (u == '-' && length == 0) || (u == '.' && digits && !point))) {
-            length = -1;
-            break;
-        }
-        digits |= digit;
-        point |= u == '.';
-        plain[length++] = char(u);
-    }
-    if (length > 0 && digits && plain[length - 1] != '.') {
-        const auto [end, error] = std::from_chars(plain, plain + length, out);
-        if (error == std::errc() && end == plain + length)
-            return true;
-    }
-    bool ok = false;
-    out = text.toDouble(&ok);
-    return ok;
-}
-
-double anAlias::numberOf(const QString &text)
-{
-    double v = 0;
-    return readNumber(text, v) ? v : 0.0;
-}
-
-bool anAlias::StopEmergency()
+void anAlias::StopEmergency()
 {
     pm1->StopEmergency();
     pm2->StopEmergency();
-    return true;
 }
 
-bool anAlias::Stop()
+void anAlias::Stop()
 {
     pm1->Stop();
     pm2->Stop();
-    return true;
 }
 
-bool anAlias::Remote()
+void anAlias::Remote()
 {
     pm1->Remote();
     pm2->Remote();
-    return true;
 }
 
-bool anAlias::GetValue(const SMsg &msg)
+void anAlias::GetValue(const SMsg &msg)
 {
-    if (isBusy())
-        return false;
     pm1->GetValue();
     pm2->GetValue();
     pendingValueRequests.append(msg);
-    return true;
 }
 
-bool anAlias::Speed(int selector)
+void anAlias::Speed(int selector)
 {
-    if (isBusy())
-        return false;
     pm1->Speed(selector);
     pm2->Speed(selector);
-    return true;
 }
 
 anAlias::MoveResult anAlias::SetValue(const SMsg &msg)
@@ -125,8 +71,6 @@ anAlias::MoveResult anAlias::SetValueREL(const SMsg &msg)
 
 anAlias::MoveResult anAlias::move(const SMsg &msg, bool relative)
 {
-    if (isBusy())
-        return MoveBusy;
     if (msg.args.size() < 2)
         return MoveNoValue;
 

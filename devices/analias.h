@@ -8,26 +8,26 @@
 #include "devices/apm.h"
 
 class Orvex;
-class aPm;
 
 // A virtual axis over two controller channels: factor1 * value1 + factor2 * value2 - offset.
-class anAlias : public QObject
+class anAlias : public QObject, public ControllerListener
 {
     Q_OBJECT
     Q_DISABLE_COPY(anAlias)
 
 public:
     // What became of a move request; only MoveSent wrote anything.
-    enum MoveResult { MoveSent, MoveBusy, MoveNoValue, MoveNotANumber, MoveUnsafe, MoveOutOfRange };
+    enum MoveResult { MoveSent, MoveNoValue, MoveNotANumber, MoveUnsafe, MoveOutOfRange };
 
     anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1Text,
             const QString &factor2Text, const QString &offsetText, Orvex *link);
 
-    bool StopEmergency();
-    bool Stop();
-    bool Remote();
-    bool GetValue(const SMsg &msg);
-    bool Speed(int selector);
+    // The commands; the service node sends them only to an alias that may take them.
+    void StopEmergency();
+    void Stop();
+    void Remote();
+    void GetValue(const SMsg &msg);
+    void Speed(int selector);
     MoveResult SetValue(const SMsg &msg);
     MoveResult SetValueREL(const SMsg &msg);
 
@@ -42,17 +42,10 @@ public:
     // The range of the alias value, when the configuration gives one.
     std::optional<TravelRange> limits;
 
-    // The text of a number as the bus shows it: six significant digits.
-    static QString numberText(double v);
-    // A number text as QString::toDouble reads it, false when it is none.
-    static bool readNumber(QStringView text, double &out);
-    // A number text as the alias reads it: anything that is not a number counts as 0.
-    static double numberOf(const QString &text);
-
     // What its controller proxies report.
-    void noticedGotValue();
-    void noticedChangedIsBusy();
-    void noticedNewValue();
+    void noticedGotValue() override;
+    void noticedChangedIsBusy() override;
+    void noticedNewValue() override;
 
     // GetValue requests an alias keeps waiting at most; more are refused.
     static constexpr qsizetype MaxWaitingValueRequests = 64;

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "bus/orvex.h"
-#include "devices/analias.h"
+#include "devices/numbers.h"
 
 namespace {
 
@@ -25,21 +25,21 @@ aPm::aPm(const QString &id, const QString &node, const QString &channel, Orvex *
 {
 }
 
-void aPm::addListener(anAlias *alias)
+void aPm::addListener(ControllerListener *listener)
 {
-    listeners.append(alias);
+    listeners.append(listener);
 }
 
 QString TravelRange::text() const
 {
-    return anAlias::numberText(low) + QStringLiteral("..") + anAlias::numberText(high);
+    return numberText(low) + QStringLiteral("..") + numberText(high);
 }
 
 void aPm::storeValue(const QString &text)
 {
     value = text;
     double v = 0;
-    const bool ok = anAlias::readNumber(text, v);
+    const bool ok = readNumber(text, v);
     number = ok ? v : 0.0;
     movable = ok && std::isfinite(v);
 }
@@ -101,29 +101,23 @@ void aPm::Speed(int selector)
 
 void aPm::AnsGetValue(const SMsg &msg)
 {
-    if (msg.from != address)
-        return;
     storeValue(msg.params);
-    for (anAlias *alias : listeners)
-        alias->noticedGotValue();
+    for (ControllerListener *listener : listeners)
+        listener->noticedGotValue();
 }
 
 void aPm::EvChangedIsBusy(const SMsg &msg)
 {
-    if (msg.from != address)
-        return;
     bool ok = false;
     const int state = msg.params.toInt(&ok, 10);
     busy = ok && state == 1;
-    for (anAlias *alias : listeners)
-        alias->noticedChangedIsBusy();
+    for (ControllerListener *listener : listeners)
+        listener->noticedChangedIsBusy();
 }
 
 void aPm::EvChangedValue(const SMsg &msg)
 {
-    if (msg.from != address)
-        return;
     storeValue(msg.params);
-    for (anAlias *alias : listeners)
-        alias->noticedNewValue();
+    for (ControllerListener *listener : listeners)
+        listener->noticedNewValue();
 }

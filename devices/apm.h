@@ -9,7 +9,6 @@
 #include "bus/smsg.h"
 
 class Orvex;
-class anAlias;
 
 // A travel range, bounds included.
 struct TravelRange
@@ -19,6 +18,18 @@ struct TravelRange
 
     bool contains(double v) const { return v >= low && v <= high; }
     QString text() const;   // "low..high"
+};
+
+// What is told of a controller channel's reports, in the order they come.
+class ControllerListener
+{
+public:
+    virtual void noticedGotValue() = 0;
+    virtual void noticedChangedIsBusy() = 0;
+    virtual void noticedNewValue() = 0;
+
+protected:
+    ~ControllerListener() = default;
 };
 
 // Proxy of one controller channel: writes its commands, keeps its last value and busy state.
@@ -37,10 +48,15 @@ public:
     void GetValue();
     // Writes nothing and returns false for a target with no 32-bit integer form.
     bool SetValue(double target);
-    void Speed(int selector);
+    void Speed(int selector);   // 0 high, 1 middle, 2 low
 
     // The target as written: truncated toward zero; false when not finite or outside 32 bits.
     static bool integerTarget(double target, qint32 &out);
+
+    // The replies and events sent from this channel's address; the caller routes them here.
+    void AnsGetValue(const SMsg &msg);
+    void EvChangedIsBusy(const SMsg &msg);
+    void EvChangedValue(const SMsg &msg);
 
     bool isBusy() const { return busy; }
     QString lastValue() const { return value; }
@@ -58,14 +74,8 @@ public:
     // The channel's travel range, when the configuration gives one.
     std::optional<TravelRange> limits;
 
-    // An alias over this channel, told of every value and busy report in the order added.
-    void addListener(anAlias *alias);
-
-public slots:
-    // The service node hands each proxy the replies and events sent from its address.
-    void AnsGetValue(const SMsg &msg);
-    void EvChangedIsBusy(const SMsg &msg);
-    void EvChangedValue(const SMsg &msg);
+    // Told of every value and busy report, in the order added.
+    void addListener(ControllerListener *listener);
 
 private:
     void storeValue(const QString &text);
@@ -76,5 +86,5 @@ private:
     double number = 0;
     bool movable = false;
     // Called directly: a signal connection per alias costs more memory than the alias itself.
-    QVarLengthArray<anAlias *, 2> listeners;
+    QVarLengthArray<ControllerListener *, 2> listeners;
 };

@@ -29,7 +29,6 @@ void checkComment(const QString &line)
     require(line.startsWith(text));
     require(text.size() == line.size() || line.at(text.size()) == QLatin1Char('#'));
     require(stripComment(text) == text);
-    require(isBlankLine(line) == text.trimmed().isEmpty());
 }
 
 void checkItems(const QString &text)

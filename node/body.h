@@ -1,41 +1,40 @@
 #pragma once
 
-#include <QHash>
-#include <QList>
 #include <QObject>
 #include <QString>
-#include <QVarLengthArray>
+#include <QStringList>
 
-#include <functional>
-#include <optional>
+#include <memory>
 
 #include "bus/smsg.h"
+#include "devices/definitions.h"
 
 class Orvex;
-class aPm;
+class ParamStore;
 class anAlias;
-struct TravelRange;
+struct BusSettings;
 
-// The service node: owns the link, the controller proxies and the aliases, answers clients.
+// The service node: owns the link and the definitions, answers clients, routes what the
+// controllers send to their proxies.
 class Body : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(Body)
 
 public:
-    // Creates its link, builds the node and starts connecting to the bus server.
-    Body();
-    // Builds the node around a link that was attached to its transport already; takes it over.
-    explicit Body(Orvex *attachedLink);
+    // Builds the node from the configuration around the link, which it takes over; the link
+    // may be attached to its transport already.
+    Body(Orvex *link, const ParamStore &params);
     ~Body() override;
 
-    aPm *findPm(const QString &id) const;
-    anAlias *findAlias(const QString &name) const;
-    bool addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
-                  const QString &factor2, const QString &offset);
-    QString aliasNames() const;
-    const QList<aPm *> &controllers() const { return pmList; }
-    const QList<anAlias *> &aliases() const { return aliasList; }
+    // Connects to the bus server and logs in with the keys.
+    void connectToServer(const BusSettings &bus, const QStringList &keys);
+
+    const Definitions &definitions() const { return defs; }
+
+signals:
+    // The link has ended: the status to end with and the line to log.
+    void finished(int status, const QString &why);
 
 private slots:
     void orvexIsReady(Orvex *);
@@ -52,30 +51,15 @@ private slots:
     void AskSpeedHigh(const SMsg &msg);
     void AskSpeedMiddle(const SMsg &msg);
     void AskSpeedLow(const SMsg &msg);
-    // Controller replies and events, each handed to the proxies of its sender's address.
-    void AnsGetValue(const SMsg &msg);
-    void EvChangedIsBusy(const SMsg &msg);
-    void EvChangedValue(const SMsg &msg);
     // Controller answers to what the aliases sent them; refusals go to the log.
     void noticedAnswer(const SMsg &msg);
 
 private:
-    using Proxies = QVarLengthArray<aPm *, 1>;
-
-    void loadDefinitions();
-    void loadLimits(const QString &key, const QString &what,
-                    const std::function<std::optional<TravelRange> *(const QString &)> &find);
     // The alias a command on a channel may act on; null once the refusal has been sent.
     anAlias *checkChannel(const SMsg &msg, bool busyMatters);
     void answerMove(const SMsg &msg, int result);
     void askSpeed(const SMsg &msg, int selector);
-    const Proxies *proxiesAt(const QString &address) const;
 
-    Orvex *link = nullptr;
-    QList<aPm *> pmList;
-    QList<anAlias *> aliasList;
-    // Indexes beside the lists, so that no line costs a walk over every definition.
-    QHash<QString, aPm *> pmById;                // the first proxy of each id
-    QHash<QString, anAlias *> aliasByName;
-    QHash<QString, Proxies> pmsByAddress;        // in creation order
+    std::unique_ptr<Orvex> link;
+    Definitions defs;
 };

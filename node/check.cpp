@@ -7,22 +7,21 @@
 #include <algorithm>
 #include <cmath>
 
-#include "bus/orvex.h"
+#include "config/bussettings.h"
 #include "config/items.h"
+#include "config/keyfile.h"
 #include "config/paramstore.h"
 #include "devices/analias.h"
 #include "devices/apm.h"
-#include "node/body.h"
+#include "devices/definitions.h"
+#include "devices/numbers.h"
 
 namespace {
 
 // Every key some part of the node reads from a configuration file.
 const QStringList &knownKeys()
 {
-    static const QStringList keys{
-        QStringLiteral("ORVEX_SERVER"), QStringLiteral("ORVEX_PORT"), QStringLiteral("NAME_ON_ORVEX"),
-        QStringLiteral("KEY_FILE"), QStringLiteral("PM"), QStringLiteral("ALIAS"),
-        QStringLiteral("PM_LIMITS"), QStringLiteral("ALIAS_LIMITS")};
+    static const QStringList keys = BusSettings::keys() + Definitions::keys();
     return keys;
 }
 
@@ -84,7 +83,7 @@ void checkDefinitions(QList<Finding> &findings)
         for (const char *what : numberNames) {
             left = takeItem(left, item);
             double number = 0;
-            if (!anAlias::readNumber(item, number))
+            if (!readNumber(item, number))
                 report(findings, entry.origin,
                        QStringLiteral("ALIAS : The %1 of %2 is not a number, so it counts as 0. [%3]")
                            .arg(QLatin1String(what), name, entry.rest));
@@ -105,19 +104,16 @@ void checkBus(QList<Finding> &findings, QTextStream &out)
                    QStringLiteral("ORVEX_PORT : %1 is not a port number from 1 to 65535.").arg(port->value));
     }
 
-    const QString keyFile = gParams.get(QStringLiteral("KEY_FILE"), QStringLiteral("zerlint0"));
+    const BusSettings bus = BusSettings::from(gParams);
     const ParamEntry *keyEntry = gParams.latest(QStringLiteral("KEY_FILE"));
     Diagnostic::setSource(keyEntry ? keyEntry->origin : SourceLine{});
-    QStringList keys;
     Diagnostic::collectInto(&findings);
-    Orvex::readKeys(keyFile, keys);
+    const QStringList keys = KeyFile::read(bus.keyFile);
     Diagnostic::collectInto(nullptr);
     Diagnostic::setSource({});
 
-    out << "bus server " << gParams.get(QStringLiteral("ORVEX_SERVER"), QStringLiteral("localhost"))
-        << " port " << Orvex::portNumber(gParams.get(QStringLiteral("ORVEX_PORT"), QStringLiteral("60570")))
-        << ", node name " << gParams.get(QStringLiteral("NAME_ON_ORVEX"), QStringLiteral("zerlint0"))
-        << ", key file " << keyFile << ".key (" << keys.size() << (keys.size() == 1 ? " key)\n" : " keys)\n");
+    out << "bus server " << bus.server << " port " << bus.portNumber() << ", node name " << bus.name
+        << ", key file " << bus.keyFile << ".key (" << keys.size() << (keys.size() == 1 ? " key)\n" : " keys)\n");
 }
 
 QString located(const Finding &finding)
@@ -156,19 +152,20 @@ int checkConfiguration(QList<Finding> findings, QTextStream &out)
     if (configFile.isEmpty())
         report(findings, {}, QStringLiteral("-c : No configuration file is named, so none is read."));
 
-    // The node as a start builds it, around a link that never connects.
-    // The definitions are split again below; what that reports is collected as well.
+    // The definitions as a start builds them, with nothing to write to.
+    // They are split again below; what that reports is collected as well.
     Diagnostic::collectInto(&findings);
-    Body body(new Orvex);
+    Definitions defs;
+    defs.load(gParams, nullptr);
 
     out << "configuration " << configFile << "\n";
-    for (const aPm *pm : body.controllers()) {
+    for (const aPm *pm : defs.controllers()) {
         out << "PM " << pm->id << " : " << (pm->address.isEmpty() ? QStringLiteral("(no address)") : pm->address);
         if (pm->limits)
             out << ", limits " << pm->limits->text();
         out << "\n";
     }
-    for (const anAlias *alias : body.aliases()) {
+    for (const anAlias *alias : defs.aliases()) {
         out << "ALIAS " << alias->name << " = " << alias->formula();
         if (alias->limits)
             out << ", limits " << alias->limits->text();

@@ -1,6 +1,10 @@
 #include <QCoreApplication>
+#include <QDebug>
 #include <QTextStream>
 
+#include "bus/orvex.h"
+#include "config/bussettings.h"
+#include "config/keyfile.h"
 #include "config/paramstore.h"
 #include "node/body.h"
 #include "node/check.h"
@@ -18,11 +22,21 @@ int main(int argc, char *argv[])
     QList<Finding> findings;
     if (mode == StartMode::Check)
         Diagnostic::collectInto(&findings);
-    gParams.init(argc, argv, true, QStringLiteral("config.cfg"),
-                 {QStringLiteral("-c"), QStringLiteral("-config")});
+    gParams.init(argc, argv, QStringLiteral("config.cfg"), {QStringLiteral("-c"), QStringLiteral("-config")});
     Diagnostic::collectInto(nullptr);
     if (mode == StartMode::Check)
         return checkConfiguration(findings, out);
-    Body body;
+
+    Body body(new Orvex, gParams);
+    const BusSettings bus = BusSettings::from(gParams);
+    const QStringList keys = KeyFile::read(bus.keyFile);
+    if (keys.isEmpty())
+        return 1;
+    // The end is taken in the event loop, once the link has finished what it was doing.
+    QObject::connect(&body, &Body::finished, &app, [](int status, const QString &why) {
+        qDebug() << why;
+        QCoreApplication::exit(status);
+    }, Qt::QueuedConnection);
+    body.connectToServer(bus, keys);
     return app.exec();
 }

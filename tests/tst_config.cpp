@@ -112,27 +112,13 @@ private slots:
             argv << a.data();
         ParamStore store;
         gLog.clear();
-        store.init(int(argv.size()), argv.data(), true, "config.cfg", {"-c", "-config"});
+        store.init(int(argv.size()), argv.data(), "config.cfg", {"-c", "-config"});
         QStringList entries;
         for (const ParamEntry &e : store.allEntries())
             entries << e.key + '|' + e.value + '|' + e.rest;
         QTEST(entries, "entries");
         QTEST(gLog, "log");
         QCOMPARE(store.readFile("config.cfg"), QFile::exists("config.cfg"));
-    }
-
-    void lookups()
-    {
-        ParamStore s;
-        for (const auto &[key, value, rest] : QList<std::array<QString, 3>>{{"PM", "a", "a b"}, {"pm", "x", "x"},
-                 {"Key", "", " "}, {"stra\u00dfe", "s", "s"}, {"PM", "c", " c d"}, {"key", "2", "2"}})
-            s.addEntry(key, value, rest);
-        QCOMPARE(s.get("PM", "d"), "c");   // the latest entry counts
-        QCOMPARE(s.get("Pm", "d"), "d");   // letter case counts
-        QCOMPARE(s.get("Key", "d"), "");   // an empty value, not the default
-        QCOMPARE(s.getIgnoreCase("STRASSE", "d"), "s");   // full upper-case mapping
-        QCOMPARE(s.restsOf("PM"), (QStringList{"a b", " c d"}));
-        QCOMPARE(s.restsOf("pm"), QStringList{"x"});
     }
 };
 

@@ -2,8 +2,11 @@
 #include <QTest>
 
 #include "bus/orvex.h"
+#include "config/paramstore.h"
 #include "devices/analias.h"
 #include "devices/apm.h"
+#include "devices/definitions.h"
+#include "devices/numbers.h"
 
 class tst_devices : public QObject
 {
@@ -11,31 +14,37 @@ class tst_devices : public QObject
     Orvex link;   // not connected: what the proxies write goes nowhere
     static SMsg from(const QString &sender, const QString &params) { SMsg msg; msg.from = sender; msg.params = params; return msg; }
 private slots:
-    // Busy proxies of pmc01.ax3 and of pmc01 alone get a value reply, a value event and a busy report.
-    void proxyInput_data()
+    // Replies and events reach the proxies of their sender's exact address, all of them, and no other.
+    void routing_data()
     {
-        for (const char *column : {"sender", "busyText", "taker"})
+        for (const char *column : {"sender", "busyText", "took"})   // took: ids that took 42, "*" when busy
             QTest::addColumn<QString>(column);
-        QTest::newRow("channel address, 2") << "pmc01.ax3" << "2" << "pmc01.ax3";
-        QTest::newRow("node alone, beyond 32 bits with low bits 1") << "pmc01" << "4294967297" << "pmc01";
-        QTest::newRow("node in other case") << "PMC01.ax3" << "0" << "";
+        QTest::newRow("channel address, two proxies") << "pmc01.ax3" << "1" << "m1* m3*";
+        QTest::newRow("node alone, 2 is not busy") << "pmc01" << "2" << "m2";
+        QTest::newRow("beyond 32 bits with low bits 1 is not busy") << "pmc02" << "4294967297" << "m4";
+        QTest::newRow("node in other case") << "PMC01.ax3" << "1" << "";
+        QTest::newRow("no proxy there") << "pmc09" << "1" << "";
     }
-    void proxyInput()
+    void routing()
     {
+        ParamStore params;
+        for (const char *rest : {" m1 pmc01 ax3", " m2 pmc01", " m3 pmc01 ax3", " m4 pmc02"})
+            params.addEntry("PM", QString(rest).section(' ', 1, 1), rest);
+        Definitions defs;
+        defs.load(params, &link);
         QFETCH(QString, sender);
         QFETCH(QString, busyText);
-        QFETCH(QString, taker);
-        aPm channel("m1", "pmc01", "ax3", &link), node("m2", "pmc01", "", &link);
-        for (aPm *pm : {&channel, &node}) {
-            const bool taken = pm->address == taker;   // the other one stays busy and without a value
-            pm->EvChangedIsBusy(from(pm->address, "1"));
-            pm->AnsGetValue(from(sender, "42"));
-            QCOMPARE(pm->lastValue(), taken ? "42" : "");
-            pm->EvChangedValue(from(sender, "43"));
-            pm->EvChangedIsBusy(from(sender, busyText));
-            QCOMPARE(pm->lastValue(), taken ? "43" : "");
-            QCOMPARE(pm->isBusy(), !taken);
+        defs.route(from(sender, "42"), &aPm::AnsGetValue);
+        defs.route(from(sender, busyText), &aPm::EvChangedIsBusy);
+        defs.route(from(sender, "43"), &aPm::EvChangedValue);
+        QStringList took;
+        for (const aPm *pm : defs.controllers()) {
+            if (pm->lastValue() == "43")
+                took << pm->id + (pm->isBusy() ? "*" : "");
+            else
+                QVERIFY(pm->lastValue().isEmpty() && !pm->isBusy());
         }
+        QTEST(took.join(' '), "took");
     }
 
     void integerTarget()
@@ -64,12 +73,12 @@ private slots:
             bool ok = false;
             const double want = text.toDouble(&ok);
             double got = 0;
-            QCOMPARE(anAlias::readNumber(text, got), ok);
+            QCOMPARE(readNumber(text, got), ok);
             if (ok)
                 QVERIFY2(bits(got) == bits(want), qPrintable(text));
         }
         for (const double v : std::as_const(values))
-            QCOMPARE(anAlias::numberText(v), QString::number(v, 'g', 6));
+            QCOMPARE(numberText(v), QString::number(v, 'g', 6));
     }
 
     void aliasTexts_data()

@@ -1,0 +1,107 @@
+#include "bus/connector.h"
+
+#include <QHostInfo>
+#include <QSocketNotifier>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The socket address of an IPv4 or IPv6 address; length 0 for anything else.
+socklen_t socketAddress(const QHostAddress &address, quint16 port, sockaddr_storage &peer)
+{
+    peer = {};
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto *in = reinterpret_cast<sockaddr_in *>(&peer);
+        in->sin_family = AF_INET;
+        in->sin_port = htons(port);
+        in->sin_addr.s_addr = htonl(address.toIPv4Address());
+        return sizeof(sockaddr_in);
+    }
+    if (address.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *in6 = reinterpret_cast<sockaddr_in6 *>(&peer);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&in6->sin6_addr, bytes.c, sizeof bytes.c);
+        in6->sin6_scope_id = address.scopeId().toUInt();
+        return sizeof(sockaddr_in6);
+    }
+    return 0;
+}
+
+} // namespace
+
+Connector::~Connector()
+{
+    if (pending)
+        ::close(descriptor);
+}
+
+void Connector::open(const QString &host, quint16 port)
+{
+    this->port = port;
+    QHostInfo::lookupHost(host, this, &Connector::hostFound);
+}
+
+void Connector::hostFound(const QHostInfo &info)
+{
+    candidates = info.addresses();
+    if (info.error() != QHostInfo::NoError || candidates.isEmpty()) {
+        emit failed(info.errorString());
+        return;
+    }
+    tryNext();
+}
+
+void Connector::tryNext()
+{
+    int error = 0;
+    while (!candidates.isEmpty()) {
+        sockaddr_storage peer;
+        const socklen_t length = socketAddress(candidates.takeFirst(), port, peer);
+        if (length == 0)
+            continue;
+        const int fd = ::socket(peer.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd >= 0 && (::connect(fd, reinterpret_cast<sockaddr *>(&peer), length) == 0 || errno == EINPROGRESS)) {
+            descriptor = fd;
+            pending = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+            connect(pending.get(), &QSocketNotifier::activated, this, &Connector::attempted);
+            return;
+        }
+        error = errno;
+        if (fd >= 0)
+            ::close(fd);
+    }
+    emit failed(errorText(error ? error : ECONNREFUSED));
+}
+
+void Connector::attempted()
+{
+    pending->setEnabled(false);
+    pending.release()->deleteLater();   // this runs inside its signal
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
+        error = errno;
+    if (error == 0) {
+        emit connected(descriptor);
+        return;
+    }
+    ::close(descriptor);
+    if (error == ECONNRESET || error == EPIPE)
+        emit dropped(errorText(error));
+    else
+        tryNext();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+
+#include <memory>
+
+class QHostInfo;
+
+// Makes the one TCP connection to the bus server: looks the host up and tries each of its
+// addresses once, without blocking. Qt's own connect would try again on the same descriptor
+// when a fresh connection is reset, and so reconnect by itself; this never does.
+class Connector : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(Connector)
+
+public:
+    Connector() = default;
+    ~Connector() override;
+
+    void open(const QString &host, quint16 port);
+
+signals:
+    // The descriptor of the connection made; whoever takes it owns it.
+    void connected(qintptr descriptor);
+    // No address of the host took the connection.
+    void failed(const QString &why);
+    // The server took the connection and let it go at once.
+    void dropped(const QString &why);
+
+private:
+    void hostFound(const QHostInfo &info);
+    void tryNext();
+    void attempted();
+
+    quint16 port = 0;
+    QList<QHostAddress> candidates;   // addresses not tried yet
+    std::unique_ptr<QSocketNotifier> pending;
+    int descriptor = -1;               // of the attempt in progress
+};

@@ -1,0 +1,142 @@
+#include "devices/definitions.h"
+
+#include <cmath>
+
+#include "config/diagnostic.h"
+#include "config/items.h"
+#include "config/paramstore.h"
+#include "devices/analias.h"
+#include "devices/apm.h"
+#include "devices/numbers.h"
+
+const QStringList &Definitions::keys()
+{
+    static const QStringList all{QStringLiteral("PM"), QStringLiteral("ALIAS"), QStringLiteral("PM_LIMITS"),
+                                 QStringLiteral("ALIAS_LIMITS")};
+    return all;
+}
+
+Definitions::~Definitions()
+{
+    qDeleteAll(aliasList);
+    qDeleteAll(pmList);
+}
+
+void Definitions::load(const ParamStore &params, Orvex *link)
+{
+    for (const ParamEntry &entry : params.entriesOf(QStringLiteral("PM"))) {
+        const QString &rest = entry.rest;
+        Diagnostic::setSource(entry.origin);
+        QString id, node, channel;
+        takeItem(takeItem(takeItem(rest, id), node), channel);
+        Diagnostic(Diagnostic::Echo) << "def PM : " << id << node << channel;
+        if (findPm(id)) {
+            Diagnostic() << QStringLiteral("PM : The ID %1 is already used. [%2]").arg(id, rest);
+            continue;
+        }
+        aPm *pm = new aPm(id, node, channel, link);
+        pmList.append(pm);
+        pmById.insert(id, pm);
+        pmsByAddress[pm->address].append(pm);
+    }
+
+    for (const ParamEntry &entry : params.entriesOf(QStringLiteral("ALIAS"))) {
+        const QString &rest = entry.rest;
+        Diagnostic::setSource(entry.origin);
+        QString name, id1, id2, factor1, factor2, offset;
+        QString left = takeItem(rest, name);
+        left = takeItem(left, id1);
+        left = takeItem(left, id2);
+        left = takeItem(left, factor1);
+        left = takeItem(left, factor2);
+        takeItem(left, offset);
+        Diagnostic(Diagnostic::Echo) << "def ALIAS : " << name << id1 << id2 << factor1 << factor2 << offset;
+        aPm *pm1 = findPm(id1);
+        aPm *pm2 = pm1 ? findPm(id2) : nullptr;
+        if (!pm1 || !pm2) {
+            Diagnostic() << QStringLiteral("One of the Chs %1 and/or %2 is not defined. [%3]")
+                            .arg(id1, id2, rest);
+            continue;
+        }
+        if (!addAlias(name, pm1, pm2, factor1, factor2, offset, link))
+            Diagnostic() << QStringLiteral("ALIAS : The CH %1 is already defined. [%2]").arg(name, rest);
+    }
+
+    loadLimits(params, QStringLiteral("PM_LIMITS"), QStringLiteral("ID"), [this](const QString &id) {
+        aPm *pm = findPm(id);
+        return pm ? &pm->limits : nullptr;
+    });
+    loadLimits(params, QStringLiteral("ALIAS_LIMITS"), QStringLiteral("CH"), [this](const QString &name) {
+        anAlias *alias = findAlias(name);
+        return alias ? &alias->limits : nullptr;
+    });
+    Diagnostic::setSource({});
+}
+
+void Definitions::loadLimits(const ParamStore &params, const QString &key, const QString &what,
+                             const std::function<std::optional<TravelRange> *(const QString &)> &find)
+{
+    for (const ParamEntry &entry : params.entriesOf(key)) {
+        const QString &rest = entry.rest;
+        Diagnostic::setSource(entry.origin);
+        QString name, lowText, highText;
+        takeItem(takeItem(takeItem(rest, name), lowText), highText);
+        Diagnostic(Diagnostic::Echo) << qPrintable(QStringLiteral("def %1 : ").arg(key)) << name << lowText << highText;
+        std::optional<TravelRange> *limits = find(name);
+        TravelRange range;
+        const bool numbers = readNumber(lowText, range.low) && std::isfinite(range.low)
+                             && readNumber(highText, range.high) && std::isfinite(range.high);
+        QString problem;
+        if (!limits)
+            problem = QStringLiteral("The %1 %2 is not defined.").arg(what, name);
+        else if (!numbers)
+            problem = QStringLiteral("The limits of %1 are not numbers.").arg(name);
+        else if (range.low > range.high)
+            problem = QStringLiteral("The low limit of %1 is above the high one.").arg(name);
+        if (!problem.isEmpty()) {
+            Diagnostic() << QStringLiteral("%1 : %2 Ignored. [%3]").arg(key, problem, rest);
+            continue;
+        }
+        if (*limits)
+            Diagnostic() << QStringLiteral("%1 : The limits of %2 are given again; these hold. [%3]").arg(key, name, rest);
+        *limits = range;
+    }
+}
+
+aPm *Definitions::findPm(const QString &id) const
+{
+    return pmById.value(id, nullptr);
+}
+
+anAlias *Definitions::findAlias(const QString &name) const
+{
+    return aliasByName.value(name, nullptr);
+}
+
+bool Definitions::addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
+                           const QString &factor2, const QString &offset, Orvex *link)
+{
+    if (findAlias(name))
+        return false;
+    anAlias *alias = new anAlias(name, pm1, pm2, factor1, factor2, offset, link);
+    aliasList.append(alias);
+    aliasByName.insert(name, alias);
+    return true;
+}
+
+void Definitions::route(const SMsg &msg, void (aPm::*take)(const SMsg &)) const
+{
+    const auto found = pmsByAddress.constFind(msg.from);
+    if (found == pmsByAddress.constEnd())
+        return;
+    for (aPm *pm : *found)
+        (pm->*take)(msg);
+}
+
+QString Definitions::aliasNames() const
+{
+    QStringList names;
+    for (const anAlias *alias : aliasList)
+        names.append(alias->name);
+    return names.join(QLatin1Char(' '));
+}
