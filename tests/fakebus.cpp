@@ -81,7 +81,6 @@ void FakeBus::readPeer()
     if (readingPaused)
         return;
     const QByteArray bytes = peer->readAll();
-    received += bytes;
     buffer += bytes;
     qsizetype end;
     bool any = false;

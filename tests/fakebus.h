@@ -39,8 +39,6 @@ public:
     QByteArray nextLine(int timeoutMs = 5000);
     // Lines until one equals want (consumed); false on time-out. Skipped lines are kept in skipped.
     bool waitFor(const QByteArray &want, int timeoutMs = 5000);
-    // Raw bytes received since the start (line ends included).
-    QByteArray raw() const { return received; }
     QList<QByteArray> skipped;
 
 signals:
@@ -54,7 +52,6 @@ private:
     int accepted = 0;
     bool readingPaused = false;
     QByteArray buffer;
-    QByteArray received;
     QList<QByteArray> lines;
 };
 

@@ -20,28 +20,29 @@
 // The node in this process, over one alias, connecting to a bus server on the port.
 struct InProcess
 {
-    ParamStore params;
+    static ParamStore oneAlias()
+    {
+        ParamStore params;
+        params.addEntry("PM", "m1", " m1 pmc01 ax1");
+        params.addEntry("ALIAS", "a", " a m1 m1 1 1 0");
+        return params;
+    }
     Orvex *link = new Orvex;
-    std::unique_ptr<Body> body;
-    std::unique_ptr<QSignalSpy> ended, ready;
+    Body body{link, oneAlias()};
+    QSignalSpy ended{&body, &Body::finished}, ready{link, &Orvex::ConnectionIsReady};
 
     explicit InProcess(quint16 port)
     {
-        params.addEntry("PM", "m1", " m1 pmc01 ax1");
-        params.addEntry("ALIAS", "a", " a m1 m1 1 1 0");
-        body = std::make_unique<Body>(link, params);
-        ended = std::make_unique<QSignalSpy>(body.get(), &Body::finished);
-        ready = std::make_unique<QSignalSpy>(link, &Orvex::ConnectionIsReady);
-        body->connectToServer({"127.0.0.1", QString::number(port), "zerlint0", "zerlint0"}, {"k0", "k1", "k2"});
+        body.connectToServer({"127.0.0.1", QString::number(port), "zerlint0", "zerlint0"}, {"k0", "k1", "k2"});
     }
     // The one end reported: "status why"; empty when none came in time.
     QString end()
     {
-        if (ended->isEmpty() && !ended->wait(5000))
+        if (ended.isEmpty() && !ended.wait(5000))
             return {};
         QCoreApplication::processEvents();   // whatever the socket reports after it, too
-        return ended->size() == 1 ? ended->at(0).at(0).toString() + ' ' + ended->at(0).at(1).toString()
-                                  : QStringLiteral("ended %1 times").arg(ended->size());
+        return ended.size() == 1 ? ended.at(0).at(0).toString() + ' ' + ended.at(0).at(1).toString()
+                                 : QStringLiteral("ended %1 times").arg(ended.size());
     }
 };
 
@@ -200,12 +201,14 @@ private slots:
         }
         if (!end.isEmpty()) {
             QCOMPARE(node.end(), end);
-            QCOMPARE(node.ready->size(), int(answer.contains('|')));
+            QCOMPARE(node.ready.size(), int(answer.contains('|')));
+            QCOMPARE(node.link->state(), Orvex::State::Ended);
             return;
         }
         server.send("c>zerlint0 IsBusy\n");
         QVERIFY(server.waitFor("zerlint0>c @IsBusy 0"));
-        QCOMPARE(node.ended->size(), 0);
+        QCOMPARE(node.ended.size(), 0);
+        QCOMPARE(node.link->state(), Orvex::State::Ready);
     }
 
     // The bus server closes or resets at each step of the login and while serving: the link
@@ -249,7 +252,7 @@ private slots:
         QVERIFY2(end == "0 The bus server closed the connection" || end.startsWith("0 The bus connection was lost: "),
                  qPrintable(end));
         QCOMPARE(server.connections(), 1);
-        QCOMPARE(node.ready->size(), int(step >= 4));
+        QCOMPARE(node.ready.size(), int(step >= 4));
     }
 
     // The real node: how each end is logged, and its exit status.

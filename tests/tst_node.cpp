@@ -105,8 +105,9 @@ private slots:
         QCOMPARE(node.bus.skipped, expected);
     }
 
-    // A bus server that stops reading: the node stops too, with its memory bounded; once the
-    // server reads again, every reply arrives once.
+    // A bus server that stops reading: the node stops too, and takes no more than a piece of what
+    // keeps coming (here a 64 MiB line), its memory bounded; once the server reads again, every
+    // reply arrives once and the long line is dropped.
     void slowReader()
     {
         QByteArray defs = "PM m1 pmc01 ax3\n";
@@ -121,7 +122,7 @@ private slots:
         QByteArray requests;
         for (int i = 0; i < 20000; ++i)   // 120 MB of replies
             requests += "c>zerlint0 GetChs\n";
-        node.bus.send(requests + "sync>zerlint0 IsBusy\n");
+        node.bus.send(requests + QByteArray(64 << 20, 'x') + "\nsync>zerlint0 IsBusy\n");
         qint64 last = -1;
         int steady = 0;   // readings in a row without change: the node waits
         QVERIFY(QTest::qWaitFor([&] {
@@ -138,63 +139,8 @@ private slots:
         QCOMPARE(node.bus.skipped, QByteArrayList(20000, names.first()));
     }
 
-    // Travel limits refuse a move before anything is written; one controller under both factors
-    // gets one target; a controller's refusal reaches the log.
-    void moves_data()
-    {
-        for (const char *column : {"defs", "input", "output"})
-            QTest::addColumn<QByteArray>(column);
-        QTest::addColumn<QByteArrayList>("log");   // texts in the log; "!" and a text: not there
-        const QByteArray idle = "pmc01.ax3>zerlint0 @GetValue 100\npmc02>zerlint0 @GetValue 50\n";
-        const auto out = [](const char *alias, const char *word, const char *value) {
-            return "zerlint0." + QByteArray(alias) + ">c7 @" + word + " Er:Value [" + value + "] is out of range\n";
-        };
-        QTest::newRow("controller limits, both sides, bounds included")
-            << QByteArray("PM_LIMITS m1 0 150\nPM_LIMITS m2 -100 100\nALIAS solo m2 m2 1 0 0\n")
-            << idle + "c7>zerlint0.gap SetValue 250\nc7>zerlint0.gap SetValue 252\nc7>zerlint0.gap SetValue -50\n"
-                      "c7>zerlint0.gap SetValue -52\nc7>zerlint0.solo SetValue 101\nc7>zerlint0.solo SetValue -100\n"
-                      "c7>zerlint0.solo SetValueREL -151\n"
-            << "pmc01.ax3 SetValue 150\npmc02 SetValue 100\nzerlint0.gap>c7 @SetValue Ok:\n" + out("gap", "SetValue", "252")
-                   + "pmc01.ax3 SetValue 0\npmc02 SetValue -50\nzerlint0.gap>c7 @SetValue Ok:\n" + out("gap", "SetValue", "-52")
-                   + out("solo", "SetValue", "101") + "pmc02 SetValue -100\nzerlint0.solo>c7 @SetValue Ok:\n"
-                   + out("solo", "SetValueREL", "-151")
-            << QByteArrayList{"ALIAS gap : The target 151 is outside the limits 0..150 of pmc01.ax3, not moved",
-                              "ALIAS gap : The target -1 is outside the limits 0..150 of pmc01.ax3, not moved",
-                              "ALIAS solo : The target 101 is outside the limits -100..100 of pmc02, not moved"};
-        QTest::newRow("alias limits, both directions")
-            << QByteArray("ALIAS_LIMITS gap 100 200\n")
-            << idle + "c7>zerlint0.gap SetValue 200\nc7>zerlint0.gap SetValue 200.5\nc7>zerlint0.gap SetValueREL -51\n"
-                      "c7>zerlint0.gap SetValue 100\n"
-            << "pmc01.ax3 SetValue 125\npmc02 SetValue 75\nzerlint0.gap>c7 @SetValue Ok:\n" + out("gap", "SetValue", "200.5")
-                   + out("gap", "SetValueREL", "-51") + "pmc01.ax3 SetValue 75\npmc02 SetValue 25\nzerlint0.gap>c7 @SetValue Ok:\n"
-            << QByteArrayList{"ALIAS gap : The target 99 is outside the limits 100..200 of gap, not moved"};
-        QTest::newRow("bad limits lines ignored, a later line holds")
-            << QByteArray("PM_LIMITS m9 0 1\nPM_LIMITS m1 x 1\nPM_LIMITS m1 5 1\nALIAS_LIMITS Gap 0 1\n"
-                          "ALIAS_LIMITS gap 0 inf\nPM_LIMITS m2 0 1\nPM_LIMITS m2 0 100\n")
-            << idle + "c7>zerlint0.gap SetValue 250\n"
-            << QByteArray("pmc01.ax3 SetValue 150\npmc02 SetValue 100\nzerlint0.gap>c7 @SetValue Ok:\n")
-            << QByteArrayList{"PM_LIMITS : The ID m9 is not defined. Ignored. [ m9 0 1]",
-                              "PM_LIMITS : The limits of m1 are not numbers. Ignored. [ m1 x 1]",
-                              "PM_LIMITS : The low limit of m1 is above the high one. Ignored. [ m1 5 1]",
-                              "ALIAS_LIMITS : The CH Gap is not defined. Ignored. [ Gap 0 1]",
-                              "ALIAS_LIMITS : The limits of gap are not numbers. Ignored. [ gap 0 inf]",
-                              "PM_LIMITS : The limits of m2 are given again; these hold. [ m2 0 100]"};
-        QTest::newRow("one controller, one target")
-            << QByteArray("ALIAS eq m1 m1 1 1 0\nALIAS uneq m1 m1 1 2 0\nALIAS opp m1 m1 1 -1 0\n")
-            << idle + "c7>zerlint0.eq SetValue 300\nc7>zerlint0.uneq SetValue 600\nc7>zerlint0.opp SetValue 10\n"
-            << QByteArray("pmc01.ax3 SetValue 150\npmc01.ax3 SetValue 150\nzerlint0.eq>c7 @SetValue Ok:\n"
-                          "pmc01.ax3 SetValue 200\npmc01.ax3 SetValue 200\nzerlint0.uneq>c7 @SetValue Ok:\n"
-                          "zerlint0.opp>c7 @SetValue Er:Channel [opp] cannot be moved\n")
-            << QByteArrayList{};
-        QTest::newRow("controller refusals logged")
-            << QByteArray()
-            << QByteArray("pmc01.ax3>zerlint0 @SetValue Er: Target 21000 is outside the limits\n"
-                          "pmc02>zerlint0 @SpeedLow Er: Busy\nother>zerlint0 @Stop Er: Not ours\npmc02>zerlint0 @Remote Ok:\n")
-            << QByteArray()
-            << QByteArrayList{"Controller pmc01.ax3 refused SetValue: Er: Target 21000 is outside the limits",
-                              "Controller pmc02 refused SpeedLow: Er: Busy", "!Not ours", "!Remote"};
-    }
-    void moves()
+    void traffic_data();
+    void traffic()
     {
         QFETCH(QByteArray, defs);
         QFETCH(QByteArray, input);
@@ -207,17 +153,6 @@ private slots:
         for (const QByteArray &text : log)
             QVERIFY2(text.startsWith('!') ? !written.contains(text.mid(1)) : written.contains(text), text.constData());
     }
-
-    void traffic_data();
-    void traffic()
-    {
-        QFETCH(QByteArray, defs);
-        QFETCH(QByteArray, input);
-        QFETCH(QByteArray, output);
-        Node node;
-        QVERIFY(node.start("PM m1 pmc01 ax3\nPM m2 pmc02\nALIAS gap m1 m2 1 1 0\n" + defs));
-        QCOMPARE(node.exchange(input), linesOf(output));
-    }
 };
 
 // Rows: definitions beside gap (pmc01.ax3 + pmc02, 1 1 0), what the bus sends, what the node writes.
@@ -226,9 +161,9 @@ void tst_node::traffic_data()
     QTest::addColumn<QByteArray>("defs");
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QByteArray>("output");
-    const auto row = [](const char *name, const QByteArray &defs, const QByteArray &input, const QByteArray &output) {
-        QTest::newRow(name) << defs << input << output;
-    };
+    QTest::addColumn<QByteArrayList>("log");   // texts in the log; "!" and a text: not there
+    const auto row = [](const char *name, const QByteArray &defs, const QByteArray &input, const QByteArray &output,
+                        const QByteArrayList &log = {}) { QTest::newRow(name) << defs << input << output << log; };
     const QByteArray none, x1 = "ALIAS x1 m1 m1 0.5 0.5 0\n";
     const QByteArray idle = "pmc01.ax3>zerlint0 @GetValue 100\npmc02>zerlint0 @GetValue 50\n";
 
@@ -353,6 +288,54 @@ void tst_node::traffic_data()
         "pmc01.ax3 GetValue\npmc02 GetValue\npmc01.ax3 GetValue\npmc01.ax3 GetValue\n"
         "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.x1>c8 @GetValue 110\n"
         "zerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @GetValue 110\n");
+    // Travel limits refuse a move before anything is written, checked on the pulses each controller
+    // is sent; one controller under both factors gets one target; a controller's refusal reaches the log.
+    const auto out = [](const char *alias, const char *word, const char *value) {
+        return "zerlint0." + QByteArray(alias) + ">c7 @" + word + " Er:Value [" + value + "] is out of range\n";
+    };
+    const QByteArray moved = "pmc01.ax3 SetValue 150\npmc02 SetValue 100\nzerlint0.gap>c7 @SetValue Ok:\n";
+    row("controller limits, both sides, bounds included, truncated pulses",
+        "PM_LIMITS m1 0 150\nPM_LIMITS m2 -100 100\nALIAS solo m2 m2 1 0 0\n",
+        idle + "c7>zerlint0.gap SetValue 250\nc7>zerlint0.gap SetValue 251\nc7>zerlint0.gap SetValue 252\n"
+               "c7>zerlint0.gap SetValue -50\nc7>zerlint0.gap SetValue -51\nc7>zerlint0.gap SetValue -52\n"
+               "c7>zerlint0.solo SetValue 101\nc7>zerlint0.solo SetValue -100\nc7>zerlint0.solo SetValueREL -151\n",
+        moved + moved + out("gap", "SetValue", "252") + "pmc01.ax3 SetValue 0\npmc02 SetValue -50\nzerlint0.gap>c7 @SetValue Ok:\n"
+            + "pmc01.ax3 SetValue 0\npmc02 SetValue -50\nzerlint0.gap>c7 @SetValue Ok:\n" + out("gap", "SetValue", "-52")
+            + out("solo", "SetValue", "101") + "pmc02 SetValue -100\nzerlint0.solo>c7 @SetValue Ok:\n"
+            + out("solo", "SetValueREL", "-151"),
+        {"ALIAS gap : The target 151 is outside the limits 0..150 of pmc01.ax3, not moved",
+         "ALIAS gap : The target -1 is outside the limits 0..150 of pmc01.ax3, not moved",
+         "ALIAS solo : The target 101 is outside the limits -100..100 of pmc02, not moved"});
+    row("the second controller alone beyond its limits", "PM m3 pmc03\nPM_LIMITS m3 0 10\nALIAS second m1 m3 1 1 0\n",
+        idle + "pmc03>zerlint0 @GetValue 5\nc7>zerlint0.second SetValue 150\nc7>zerlint0.second SetValue 115\n",
+        out("second", "SetValue", "150") + "pmc01.ax3 SetValue 105\npmc03 SetValue 10\nzerlint0.second>c7 @SetValue Ok:\n",
+        {"ALIAS second : The target 27 is outside the limits 0..10 of pmc03, not moved"});
+    row("alias limits, both directions", "ALIAS_LIMITS gap 100 200\n",
+        idle + "c7>zerlint0.gap SetValue 200\nc7>zerlint0.gap SetValue 200.5\nc7>zerlint0.gap SetValueREL -51\n"
+               "c7>zerlint0.gap SetValue 100\n",
+        "pmc01.ax3 SetValue 125\npmc02 SetValue 75\nzerlint0.gap>c7 @SetValue Ok:\n" + out("gap", "SetValue", "200.5")
+            + out("gap", "SetValueREL", "-51") + "pmc01.ax3 SetValue 75\npmc02 SetValue 25\nzerlint0.gap>c7 @SetValue Ok:\n",
+        {"ALIAS gap : The target 99 is outside the limits 100..200 of gap, not moved"});
+    row("bad limits lines ignored, a later line holds",
+        "PM_LIMITS m9 0 1\nPM_LIMITS m1 x 1\nPM_LIMITS m1 5 1\nALIAS_LIMITS Gap 0 1\nALIAS_LIMITS gap 0 inf\n"
+        "PM_LIMITS m2 0 1\nPM_LIMITS m2 0 100\n",
+        idle + "c7>zerlint0.gap SetValue 250\n", moved,
+        {"PM_LIMITS : The ID m9 is not defined. Ignored. [ m9 0 1]",
+         "PM_LIMITS : The limits of m1 are not numbers. Ignored. [ m1 x 1]",
+         "PM_LIMITS : The low limit of m1 is above the high one. Ignored. [ m1 5 1]",
+         "ALIAS_LIMITS : The CH Gap is not defined. Ignored. [ Gap 0 1]",
+         "ALIAS_LIMITS : The limits of gap are not numbers. Ignored. [ gap 0 inf]",
+         "PM_LIMITS : The limits of m2 are given again; these hold. [ m2 0 100]"});
+    row("one controller, one target", "ALIAS eq m1 m1 1 1 0\nALIAS uneq m1 m1 1 2 0\nALIAS opp m1 m1 1 -1 0\n",
+        idle + "c7>zerlint0.eq SetValue 300\nc7>zerlint0.uneq SetValue 600\nc7>zerlint0.opp SetValue 10\n",
+        "pmc01.ax3 SetValue 150\npmc01.ax3 SetValue 150\nzerlint0.eq>c7 @SetValue Ok:\n"
+        "pmc01.ax3 SetValue 200\npmc01.ax3 SetValue 200\nzerlint0.uneq>c7 @SetValue Ok:\n"
+        "zerlint0.opp>c7 @SetValue Er:Channel [opp] cannot be moved\n");
+    row("controller refusals logged", none,
+        "pmc01.ax3>zerlint0 @SetValue Er: Target 21000 is outside the limits\npmc02>zerlint0 @SpeedLow Er: Busy\n"
+        "other>zerlint0 @Stop Er: Not ours\npmc02>zerlint0 @Remote Ok:\n", {},
+        {"Controller pmc01.ax3 refused SetValue: Er: Target 21000 is outside the limits",
+         "Controller pmc02 refused SpeedLow: Er: Busy", "!Not ours", "!Remote"});
 }
 
 QTEST_MAIN(tst_node)
