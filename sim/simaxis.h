@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "sim/busline.h"
+#include "busline/busline.h"
 
 // One simulated controller channel as an AXIS line of the simulator's configuration defines it:
 //   AXIS <node>[.<channel>] [initial [high [middle [low [min [max]]]]]]
