@@ -75,5 +75,6 @@ private:
     int speed = 1;         // index into setup.speeds
     bool moving = false;
     QTimer timer;
-    QElapsedTimer clock;
+    QElapsedTimer clock;   // since the move started
+    qint64 movedNs = 0;    // clock time the position was last brought up to
 };

@@ -125,6 +125,20 @@ private slots:
         QVERIFY2(got.size() >= 3 && previous == -1000, got.join(" | ").constData());
         QVERIFY(a->next(300).isNull());   // and it stays there
     }
+
+    // Polled more often than once a millisecond, it still moves at its speed (SpeedMiddle: 1 pulse a millisecond).
+    void polled()
+    {
+        SimAxis axis({"p", {}, 0}, 1);
+        BusLine::Message setValue, getValue;
+        QVERIFY(setValue.split("a>p SetValue 100000") && getValue.split("a>p GetValue"));
+        QElapsedTimer polling;
+        qint64 ms = 0;   // polled before the last GetValue; the axis started earlier
+        for (axis.handle(setValue), polling.start(); ms < 200; axis.handle(getValue))
+            ms = polling.elapsed();
+        const qint64 at = axis.position();
+        QVERIFY2(at >= ms - 1 && at <= polling.elapsed() + 1, QByteArray::number(at));
+    }
 };
 
 QTEST_MAIN(tst_sim)
