@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTcpServer>
 
-#include "sim/busline.h"
+#include "busline/busline.h"
 #include "sim/simaxis.h"
 
 class QTcpSocket;

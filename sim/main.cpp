@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "sim/busline.h"
+#include "busline/busline.h"
 #include "sim/busserver.h"
 
 int main(int argc, char *argv[])

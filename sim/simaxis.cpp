@@ -216,12 +216,16 @@ void SimAxis::setValue(const BusLine::Message &msg)
     moving = true;
     emit announced(QStringLiteral("_ChangedIsBusy 1"));
     clock.start();
+    movedNs = 0;
     timer.start();
 }
 
 bool SimAxis::advance()
 {
-    const double step = setup.speeds[speed] * timeScale * double(clock.restart()) / 1000.0;
+    // Nanoseconds since the last update: whole milliseconds would drop the rest at every update,
+    // so a node polling GetValue faster than that would hold the axis still.
+    const qint64 now = clock.nsecsElapsed();
+    const double step = setup.speeds[speed] * timeScale * double(now - std::exchange(movedNs, now)) / 1e9;
     const double distance = double(target) - place;
     if (std::fabs(distance) <= step) {
         place = double(target);

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "sim/busline.h"
+#include "busline/busline.h"
 
 // One simulated controller channel as an AXIS line of the simulator's configuration defines it:
 //   AXIS <node>[.<channel>] [initial [high [middle [low [min [max]]]]]]
@@ -75,5 +75,6 @@ private:
     int speed = 1;         // index into setup.speeds
     bool moving = false;
     QTimer timer;
-    QElapsedTimer clock;
+    QElapsedTimer clock;   // since the move started
+    qint64 movedNs = 0;    // clock time the position was last brought up to
 };

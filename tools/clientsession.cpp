@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "sim/busline.h"
+#include "busline/busline.h"
 
 ClientSession::ClientSession(const Options &settings, QObject *parent)
     : QObject(parent)

@@ -2,7 +2,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "sim/busline.h"
+#include "busline/busline.h"
 #include "tools/clientsession.h"
 
 int main(int argc, char *argv[])

@@ -1,4 +1,4 @@
-#include "sim/busline.h"
+#include "busline/busline.h"
 
 #include <QFile>
 
