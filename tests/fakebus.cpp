@@ -127,9 +127,7 @@ bool FakeBus::waitFor(const QByteArray &want, int timeoutMs)
 NodeProcess::NodeProcess()
 {
     proc.setWorkingDirectory(folder.path());
-    proc.setProcessChannelMode(QProcess::SeparateChannels);
-    QObject::connect(&proc, &QProcess::readyReadStandardError,
-                     [this] { errors += proc.readAllStandardError(); });
+    QObject::connect(&proc, &QProcess::readyReadStandardError, [this] { errors += proc.readAllStandardError(); });
 }
 
 NodeProcess::~NodeProcess()
@@ -140,14 +138,6 @@ NodeProcess::~NodeProcess()
     }
 }
 
-QString NodeProcess::binary()
-{
-    const QByteArray fromEnv = qgetenv("ZERLINT_BIN");
-    if (!fromEnv.isEmpty())
-        return QString::fromLocal8Bit(fromEnv);
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/zerlint");
-}
-
 void NodeProcess::writeFile(const QString &name, const QByteArray &contents)
 {
     QFile file(folder.filePath(name));
@@ -155,9 +145,16 @@ void NodeProcess::writeFile(const QString &name, const QByteArray &contents)
         file.write(contents);
 }
 
+void NodeProcess::setEnvironment(const QString &name, const QString &value)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(name, value);
+    proc.setProcessEnvironment(environment);
+}
+
 bool NodeProcess::start(const QStringList &args)
 {
-    proc.start(binary(), args);
+    proc.start(qEnvironmentVariable("ZERLINT_BIN", QCoreApplication::applicationDirPath() + "/zerlint"), args);
     return proc.waitForStarted(5000);
 }
 
@@ -165,9 +162,7 @@ int NodeProcess::waitForExit(int timeoutMs)
 {
     if (!QTest::qWaitFor([this] { return proc.state() == QProcess::NotRunning; }, timeoutMs))
         return -1;
-    if (proc.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return proc.exitCode();
+    return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -1;
 }
 
 qint64 NodeProcess::residentKiB() const
@@ -184,24 +179,39 @@ qint64 NodeProcess::residentKiB() const
 
 QByteArray NodeProcess::log()
 {
-    errors += proc.readAllStandardError();
-    return errors;
+    return errors += proc.readAllStandardError();
 }
 
 QByteArray NodeProcess::output()
 {
-    printed += proc.readAllStandardOutput();
-    return printed;
-}
-
-void NodeProcess::setEnvironment(const QString &name, const QString &value)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(name, value);
-    proc.setProcessEnvironment(environment);
+    return printed += proc.readAllStandardOutput();
 }
 
 bool NodeProcess::waitForLog(const QByteArray &text, int timeoutMs)
 {
     return QTest::qWaitFor([this, &text] { return log().contains(text); }, timeoutMs);
+}
+
+bool ServedNode::start(const QByteArray &defs)
+{
+    proc.writeFile("zerlint0.key", "k0 k1 k2\n");
+    proc.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(bus.port()) + "\n" + defs);
+    if (!proc.start() || bus.login(7) != "zerlint0 k1")
+        return false;
+    // Lines that come with the server's answer are dropped: probe until one is served.
+    bool served = false;
+    for (int i = 0; i < 50 && !served; ++i) {
+        bus.send("probe>zerlint0 IsBusy\n");
+        served = bus.waitFor("zerlint0>probe @IsBusy 0", 100);
+        priming += bus.skipped;
+    }
+    priming += exchange("");
+    priming.removeAll("zerlint0>probe @IsBusy 0");
+    return served;
+}
+
+QByteArrayList ServedNode::exchange(const QByteArray &input)
+{
+    bus.send(input + "sync>zerlint0 IsBusy\n");
+    return bus.waitFor("zerlint0>sync @IsBusy 0") ? bus.skipped : bus.skipped << "(no closing answer)";
 }

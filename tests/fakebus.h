@@ -4,11 +4,9 @@
 #include <QList>
 #include <QObject>
 #include <QProcess>
-#include <QString>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
-
-class QTcpSocket;
 
 // A bus server in the test process: listens on 127.0.0.1 (free port), takes one node,
 // records every line it writes and lets the test write lines back.
@@ -23,16 +21,16 @@ public:
     quint16 port() const { return server.serverPort(); }
     bool waitForNode(int timeoutMs = 5000);
     QTcpSocket *node() const { return peer; }
+    // Connections the node opened.
+    int connections() const { return accepted; }
 
-    // Writes the raw bytes to the node.
+    // Writes the bytes to the node.
     void send(const QByteArray &bytes);
     // Ends the connection with a reset rather than a close.
     void reset();
     // Stops taking what the node writes, so that it piles up in the node; and goes on.
     void pauseReading(bool paused);
-    // Connections the node opened.
-    int connections() const { return accepted; }
-    // Challenge, login line, answer; returns the login line the node wrote ("" on time-out).
+    // Challenge, login line, answer; returns the login line the node wrote (null on time-out).
     QByteArray login(int challenge = 0, const QByteArray &answer = "System>zerlint0 @login Ok:\n");
 
     // Next line the node wrote (without "\n"); a null array on time-out.
@@ -55,7 +53,7 @@ private:
     QList<QByteArray> lines;
 };
 
-// The real zerlint binary run in a temporary folder with a config and a key file.
+// The real zerlint binary run in a temporary folder.
 class NodeProcess
 {
 public:
@@ -63,28 +61,35 @@ public:
     ~NodeProcess();
 
     QString dir() const { return folder.path(); }
-    // Writes a file into the folder.
     void writeFile(const QString &name, const QByteArray &contents);
-    // Starts the node with the arguments (default: none) in the folder.
+    // Starts the node with the arguments in the folder.
     bool start(const QStringList &args = {});
     // Waits for the process to end; its exit status, or -1 on time-out or crash.
     int waitForExit(int timeoutMs = 10000);
-    // What the node wrote on stderr so far (its debug log).
+    // What the node wrote on stderr (its debug log) and on stdout so far.
     QByteArray log();
-    // What it wrote on stdout so far.
     QByteArray output();
+    bool waitForLog(const QByteArray &text, int timeoutMs = 5000);
     // Sets a variable in the environment of the next start.
     void setEnvironment(const QString &name, const QString &value);
     // Resident memory of the process in KiB, from /proc; -1 when unknown.
     qint64 residentKiB() const;
-    // Waits until the debug log holds the text.
-    bool waitForLog(const QByteArray &text, int timeoutMs = 5000);
-
-    static QString binary();
 
 private:
     QTemporaryDir folder;
     QProcess proc;
     QByteArray errors;
     QByteArray printed;
+};
+
+// A node started against a fake bus with its definitions, logged in and serving.
+struct ServedNode
+{
+    FakeBus bus;
+    NodeProcess proc;
+    QByteArrayList priming;   // what the node wrote after the login
+
+    bool start(const QByteArray &defs);
+    // What the node wrote for the lines: all up to the answer to a closing IsBusy.
+    QByteArrayList exchange(const QByteArray &input);
 };

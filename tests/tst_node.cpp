@@ -8,40 +8,6 @@ static QByteArrayList linesOf(const QByteArray &text)   // text ends with a line
     return text.chopped(1).split('\n');
 }
 
-// A node started with its definitions and logged in, with what it wrote at once.
-struct Node
-{
-    FakeBus bus;
-    NodeProcess proc;
-    QByteArrayList priming;   // what the node wrote after the login
-
-    bool start(const QByteArray &defs)
-    {
-        proc.writeFile("zerlint0.key", "k0 k1 k2\n");
-        proc.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT "
-                                         + QByteArray::number(bus.port()) + "\n" + defs);
-        if (!proc.start() || bus.login(7) != "zerlint0 k1")
-            return false;
-        // Lines that come with the server's answer are dropped: probe until one is served.
-        bool served = false;
-        for (int i = 0; i < 50 && !served; ++i) {
-            bus.send("probe>zerlint0 IsBusy\n");
-            served = bus.waitFor("zerlint0>probe @IsBusy 0", 100);
-            priming += bus.skipped;
-        }
-        priming += exchange("");
-        priming.removeAll("zerlint0>probe @IsBusy 0");
-        return served;
-    }
-
-    // What the node wrote for the lines: all up to the answer to a closing IsBusy.
-    QByteArrayList exchange(const QByteArray &input)
-    {
-        bus.send(input + "sync>zerlint0 IsBusy\n");
-        return bus.waitFor("zerlint0>sync @IsBusy 0") ? bus.skipped : bus.skipped << "(no closing answer)";
-    }
-};
-
 class tst_node : public QObject
 {
     Q_OBJECT
@@ -49,7 +15,7 @@ class tst_node : public QObject
 private slots:
     void definitions()
     {
-        Node node;
+        ServedNode node;
         QVERIFY(node.start("PM m1 pmc01 ax3\nPM m2 pmc02\nPM m1 pmc03 ax1\nALIAS early m1 m9 1 1 0\npm m5 pmc05\n"
                            "PM m9 pmc09\nALIAS gap m1 m2 1 1 0\nALIAS \"gap\" m2 m1 2 2 0\nALIAS Gap m2 m1 2 2 0\n"
                            "ALIAS bad1 mX m2 1 1 0\nALIAS bad2 m1 M1 1 1 0\nAlias low m1 m2 1 1 0\n"));
@@ -83,7 +49,7 @@ private slots:
     // 100,000 requests in large writes among controller events: each answered once, in order.
     void flood()
     {
-        Node node;
+        ServedNode node;
         QVERIFY(node.start("PM m1 pmc01 ax3\nPM m2 pmc02\nALIAS gap m1 m2 1 1 0\n"));
         QByteArray input;
         QByteArrayList expected;
@@ -113,7 +79,7 @@ private slots:
         QByteArray defs = "PM m1 pmc01 ax3\n";
         for (int i = 0; i < 200; ++i)
             defs += "ALIAS alias_with_a_longer_name_" + QByteArray::number(i) + " m1 m1 1 0 0\n";
-        Node node;
+        ServedNode node;
         QVERIFY(node.start(defs));
         const QByteArrayList names = node.exchange("c>zerlint0 GetChs\n");
         QCOMPARE(names.size(), 1);
@@ -145,7 +111,7 @@ private slots:
         QFETCH(QByteArray, defs);
         QFETCH(QByteArray, input);
         QFETCH(QByteArray, output);
-        Node node;
+        ServedNode node;
         QVERIFY(node.start("PM m1 pmc01 ax3\nPM m2 pmc02\nALIAS gap m1 m2 1 1 0\n" + defs));
         QCOMPARE(node.exchange(input), output.isEmpty() ? QByteArrayList() : linesOf(output));
         const QByteArray written = node.proc.log();
