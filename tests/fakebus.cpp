@@ -16,20 +16,11 @@ FakeBus::FakeBus()
     connect(&server, &QTcpServer::newConnection, this, [this] {
         QTcpSocket *next = server.nextPendingConnection();
         ++accepted;
-        if (peer) {   // one node per bus
+        if (peer)   // one node per bus
             next->close();
-            next->deleteLater();
-            return;
-        }
-        peer = next;
-        connect(peer, &QTcpSocket::readyRead, this, &FakeBus::readPeer);
+        else
+            peer = next;
     });
-}
-
-FakeBus::~FakeBus()
-{
-    if (peer)
-        peer->disconnect(this);
 }
 
 bool FakeBus::waitForNode(int timeoutMs)
@@ -39,10 +30,8 @@ bool FakeBus::waitForNode(int timeoutMs)
 
 void FakeBus::send(const QByteArray &bytes)
 {
-    if (!peer)
-        return;
-    peer->write(bytes);
-    peer->flush();
+    if (peer && peer->write(bytes) >= 0)
+        peer->flush();
 }
 
 QByteArray FakeBus::login(int challenge, const QByteArray &answer)
@@ -58,8 +47,6 @@ QByteArray FakeBus::login(int challenge, const QByteArray &answer)
 
 void FakeBus::reset()
 {
-    if (!peer)
-        return;
     const linger abortive{1, 0};
     ::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
     peer->abort();
@@ -67,61 +54,35 @@ void FakeBus::reset()
 
 void FakeBus::pauseReading(bool paused)
 {
-    readingPaused = paused;
-    if (!peer)
-        return;
     // A small buffer that is not emptied makes Qt stop reading, and the kernel's window closes.
     peer->setReadBufferSize(paused ? 4096 : 0);
-    if (!paused)
-        readPeer();
-}
-
-void FakeBus::readPeer()
-{
-    if (readingPaused)
-        return;
-    const QByteArray bytes = peer->readAll();
-    buffer += bytes;
-    qsizetype end;
-    bool any = false;
-    while ((end = buffer.indexOf('\n')) >= 0) {
-        lines.append(buffer.left(end));
-        buffer.remove(0, end + 1);
-        any = true;
-    }
-    if (any)
-        emit lineArrived();
 }
 
 QByteArray FakeBus::nextLine(int timeoutMs)
 {
-    if (lines.isEmpty()) {
-        // Woken by the line itself rather than by polling, so waits cost no more than the wire.
+    // Woken by the bytes themselves rather than by polling, so waits cost no more than the wire.
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!(peer && peer->canReadLine()) && !deadline.hasExpired()) {
         QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        connect(this, &FakeBus::lineArrived, &loop, &QEventLoop::quit);
-        timer.start(timeoutMs);
+        QTimer::singleShot(deadline.remainingTime(), &loop, &QEventLoop::quit);
+        connect(&server, &QTcpServer::newConnection, &loop, &QEventLoop::quit);
+        if (peer)
+            connect(peer, &QTcpSocket::readyRead, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    if (lines.isEmpty())
-        return QByteArray();
-    return lines.takeFirst();
+    return peer && peer->canReadLine() ? peer->readLine().chopped(1) : QByteArray();
 }
 
 bool FakeBus::waitFor(const QByteArray &want, int timeoutMs)
 {
-    QDeadlineTimer deadline(timeoutMs);
+    const QDeadlineTimer deadline(timeoutMs);
     skipped.clear();
-    for (;;) {
-        const QByteArray line = nextLine(int(qMax<qint64>(deadline.remainingTime(), 0)));
-        if (line.isNull())
-            return false;
+    for (QByteArray line; !(line = nextLine(int(qMax<qint64>(deadline.remainingTime(), 0)))).isNull();) {
         if (line == want)
             return true;
         skipped.append(line);
     }
+    return false;
 }
 
 NodeProcess::NodeProcess()

@@ -16,7 +16,6 @@ class FakeBus : public QObject
 
 public:
     FakeBus();
-    ~FakeBus() override;
 
     quint16 port() const { return server.serverPort(); }
     bool waitForNode(int timeoutMs = 5000);
@@ -39,18 +38,10 @@ public:
     bool waitFor(const QByteArray &want, int timeoutMs = 5000);
     QList<QByteArray> skipped;
 
-signals:
-    void lineArrived();
-
 private:
-    void readPeer();
-
     QTcpServer server;
     QTcpSocket *peer = nullptr;
     int accepted = 0;
-    bool readingPaused = false;
-    QByteArray buffer;
-    QList<QByteArray> lines;
 };
 
 // The real zerlint binary run in a temporary folder.
