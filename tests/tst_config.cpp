@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include "config/keyfile.h"
 #include "config/paramstore.h"
 
 static QStringList gLog;   // the debug messages of the running test; other messages go on as before
@@ -120,6 +121,34 @@ private slots:
         QTEST(entries, "entries");
         QTEST(gLog, "log");
         QCOMPARE(store.readFile("config.cfg"), QFile::exists("config.cfg"));
+    }
+
+    // The key file "base": its words in order; none when there are none, with the reasons on the log.
+    void keyFile_data()
+    {
+        QTest::addColumn<QByteArray>("contents");   // null: no file
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QStringList>("log");
+        const auto row = [](const char *name, const QByteArray &contents, const QStringList &keys,
+                            const QStringList &log = {}) { QTest::newRow(name) << contents << keys << log; };
+        const QStringList cantOpen{"\"Cannot open [base.key]\"", "\"Cannot open [:base.key]\""};
+        const QByteArray full = QByteArray("k0").leftJustified(KeyFile::MaxSize, ' ');
+        row("words over lines, blank lines, runs of spaces", "k0\n\n   k1    k2\n\n", {"k0", "k1", "k2"});
+        row("no file", {}, {}, cantOpen);
+        row("only white space", " \t\n\n  \r\n", {}, {"\"No key in [base.key]\""});
+        row("a named pipe: not read, no wait", "<pipe>", {}, cantOpen);
+        row("1 MiB", full, {"k0"});
+        row("a byte over 1 MiB", full + ' ', {}, {"\"Key file [base.key] is larger than 1048576 bytes, not read\""});
+    }
+    void keyFile()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QFETCH(QByteArray, contents);
+        gLog.clear();
+        QVERIFY(contents.isNull() || writeFile("base.key", contents));
+        QTEST(KeyFile::read("base"), "keys");
+        QTEST(gLog, "log");
     }
 };
 
