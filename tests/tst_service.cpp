@@ -1,3 +1,4 @@
+#include <QScopeGuard>
 #include <QTest>
 
 #include <sys/socket.h>
@@ -85,94 +86,72 @@ private slots:
         QCOMPARE(node.log(), QByteArray());   // every finding goes to the list, none to the log
     }
 
-    // The informational options answer and end; none of them connects, whatever the configuration.
-    void neverConnects_data()
+    // Under a service manager: --help, --version and --check answer and end, with no connection and no word to
+    // it; a start tells it its status, and READY=1 once logged in, never before.
+    void service_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("printed");   // the start of what it prints
-        QTest::addColumn<int>("status");
-        QTest::newRow("--help") << QStringList{"--help"} << QByteArray("Usage: zerlint") << 0;
-        QTest::newRow("--version") << QStringList{"--version"} << QByteArray("zerlint " ZERLINT_VERSION "\n") << 0;
-        QTest::newRow("--version after -c") << QStringList{"-c", "config.cfg", "--version"}
-                                            << QByteArray("zerlint " ZERLINT_VERSION "\n") << 0;
-        QTest::newRow("--check") << QStringList{"--check"} << QByteArray("configuration config.cfg\n") << 0;
-        QTest::newRow("--check, bad key file") << QStringList{"--check", "-c", "badkey.cfg"}
-                                               << QByteArray("configuration badkey.cfg\n") << 1;
-    }
-    void neverConnects()
-    {
-        QFETCH(QStringList, args);
-        FakeBus server;
-        NodeProcess node;
-        node.writeFile("zerlint0.key", "k0\n");
-        node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port()) + '\n');
-        node.writeFile("badkey.cfg", "INCLUDE config.cfg\nKEY_FILE none\n");
-        QVERIFY(node.start(args));
-        QFETCH(int, status);
-        QCOMPARE(node.waitForExit(), status);
-        QFETCH(QByteArray, printed);
-        QVERIFY2(node.output().startsWith(printed), node.output().constData());
-        QVERIFY2(!node.log().contains("make connection"), node.log().constData());
-        QCoreApplication::processEvents();   // a connection made would be waiting to be taken by now
-        QCOMPARE(server.connections(), 0);
-    }
-
-    // With NOTIFY_SOCKET the node tells the service manager it is ready once it is logged in, not before.
-    void readiness_data()
-    {
-        QTest::addColumn<bool>("abstract");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("socket file") << false << false;
-        QTest::newRow("abstract name") << true << false;
-        QTest::newRow("login refused: never ready") << false << true;
-    }
-    void readiness()
-    {
-        QFETCH(bool, abstract);
-        FakeBus server;
-        NodeProcess node;
-        const QByteArray name = abstract ? "@zerlint-test-" + QByteArray::number(::getpid())
-                                         : QFile::encodeName(node.dir()) + "/notify";
-        const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-        if (abstract)
-            address.sun_path[0] = '\0';
-        QVERIFY(::bind(manager, reinterpret_cast<sockaddr *>(&address),
-                       socklen_t(offsetof(sockaddr_un, sun_path) + size_t(name.size()))) == 0);
-        QByteArray told;
-        const auto listen = [manager, &told] {
-            char datagram[512];
-            for (ssize_t n; (n = ::recv(manager, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
-                told += QByteArray(datagram, int(n)) + '|';
-            return told;
+        QTest::addColumn<int>("status");           // -1: still running
+        QTest::addColumn<QByteArray>("answer");    // the server's to the login; null: no connection
+        QTest::addColumn<QByteArray>("told");      // "|" after each datagram; PORT: the server's port
+        QTest::addColumn<bool>("abstract");        // the socket has an abstract name, not a file
+        const auto row = [](const char *name, const QStringList &args, const QByteArray &printed, int status,
+                            const QByteArray &answer = {}, const QByteArray &told = "", bool abstract = false) {
+            QTest::newRow(name) << args << printed << status << answer << told << abstract;
         };
-
+        const QByteArray version = "zerlint " ZERLINT_VERSION "\n";
+        const QByteArray connecting = "STATUS=Connecting to the bus server 127.0.0.1 port PORT|";
+        row("--help", {"--help"}, "Usage: zerlint", 0);
+        row("--version", {"--version"}, version, 0);
+        row("--version after -c", {"-c", "config.cfg", "--version"}, version, 0);
+        row("--check", {"--check"}, "configuration config.cfg\n", 0);
+        row("--check, bad key file", {"--check", "-c", "badkey.cfg"}, "configuration badkey.cfg\n", 1);
+        row("ready once logged in", {}, "", -1, "System>zerlint0 @login Ok:\n",
+            connecting + "READY=1\nSTATUS=Serving 1 aliases over 1 controller channels as zerlint0|");
+        row("login refused: never ready; abstract name", {}, "", 1, "System>zerlint0 @login Er: Wrong key\n",
+            connecting, true);
+    }
+    void service()
+    {
+        FakeBus server;
+        NodeProcess node;
         node.writeFile("zerlint0.key", "k0\n");
         node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port())
                                          + "\nPM m1 pmc01 ax1\nALIAS a m1 m1 1 1 0\n");
+        node.writeFile("badkey.cfg", "INCLUDE config.cfg\nKEY_FILE none\n");
+        QFETCH(bool, abstract);
+        const QByteArray name = abstract ? "@zerlint-test-" + QByteArray::number(::getpid())
+                                         : QFile::encodeName(node.dir()) + "/notify";
+        sockaddr_un address{AF_UNIX, {}};   // an abstract name: a zero byte where NOTIFY_SOCKET has "@"
+        std::memcpy(address.sun_path + abstract, name.constData() + abstract, size_t(name.size() - abstract));
+        const int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const auto closeManager = qScopeGuard([manager] { ::close(manager); });
+        QVERIFY(::bind(manager, reinterpret_cast<sockaddr *>(&address),
+                       socklen_t(offsetof(sockaddr_un, sun_path) + size_t(name.size()))) == 0);
         node.setEnvironment("NOTIFY_SOCKET", QString::fromLocal8Bit(name));
-        QVERIFY(node.start());
-        QVERIFY(server.waitForNode());
-        server.send("0\n");
-        QCOMPARE(server.nextLine(), "zerlint0 k0");
-        QVERIFY2(QTest::qWaitFor([&] { return listen().contains("STATUS=Connecting to the bus server 127.0.0.1 port"); }),
-                 told.constData());
-        QVERIFY2(!listen().contains("READY=1"), told.constData());
-        QFETCH(bool, refused);
-        if (refused) {
-            server.send("System>zerlint0 @login Er: Wrong key\n");
-            QCOMPARE(node.waitForExit(), 1);
-            QVERIFY2(!listen().contains("READY=1"), told.constData());
-            ::close(manager);
-            return;
-        }
-        server.send("System>zerlint0 @login Ok:\n");
-        QVERIFY(server.waitFor("pmc01.ax1 GetValue"));
-        QVERIFY2(QTest::qWaitFor([&] { return listen().contains("READY=1\nSTATUS=Serving 1 aliases over 1 controller channels as zerlint0|"); }),
-                 told.constData());
-        ::close(manager);
+        QFETCH(QStringList, args);
+        QVERIFY(node.start(args));
+        QFETCH(QByteArray, answer);
+        if (!answer.isNull())
+            QCOMPARE(server.login(0, answer), "zerlint0 k0");
+        QFETCH(int, status);
+        if (status >= 0)
+            QCOMPARE(node.waitForExit(), status);   // all it told before it ended has arrived by now
+        QFETCH(QByteArray, told);
+        told.replace("PORT", QByteArray::number(server.port()));
+        QByteArray got;
+        const auto toldAll = [&] {
+            char datagram[512];
+            for (ssize_t n; (n = ::recv(manager, datagram, sizeof datagram, MSG_DONTWAIT)) > 0;)
+                got += QByteArray(datagram, int(n)) + '|';
+            return got == told;
+        };
+        QVERIFY2(QTest::qWaitFor(toldAll), "told " + got);
+        QFETCH(QByteArray, printed);
+        QVERIFY2(node.output().startsWith(printed), node.output().constData());
+        QCoreApplication::processEvents();   // a connection made would be waiting to be taken by now
+        QCOMPARE(server.connections(), answer.isNull() ? 0 : 1);
     }
 };
 
