@@ -3,14 +3,27 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <array>
-
 #include <sys/stat.h>
 
+#include "config/keyfile.h"
 #include "config/paramstore.h"
 
 static QStringList gLog;   // the debug messages of the running test; other messages go on as before
 static QtMessageHandler gPrevious = nullptr;
+
+// Writes a file of the test: "<pipe>" makes a named pipe, "<big>" a sparse file a byte over the bound of a
+// configuration file, and a text that ends in "<pad>" is padded with spaces up to that bound.
+static bool writeFile(const QString &name, QByteArray contents)
+{
+    QDir().mkpath(QFileInfo(name).path());
+    if (contents == "<pipe>")
+        return ::mkfifo(QFile::encodeName(name).constData(), 0600) == 0;
+    if (contents.endsWith("<pad>"))
+        contents = contents.chopped(5).leftJustified(ParamStore::MaxFileSize, ' ');
+    QFile file(name);
+    return file.open(QIODevice::WriteOnly)
+        && (contents == "<big>" ? file.resize(ParamStore::MaxFileSize + 1) : file.write(contents) == contents.size());
+}
 
 class tst_config : public QObject
 {
@@ -28,16 +41,15 @@ private slots:
     void startUp_data()
     {
         QTest::addColumn<QByteArrayList>("args");
-        QTest::addColumn<QStringList>("files");   // "name:contents"; files c1 and c2 are always there
-        QTest::addColumn<QStringList>("entries");   // key|value|rest
-        QTest::addColumn<QStringList>("log");
+        for (const char *column : {"files", "entries", "log"})   // "name:contents" (and c1, c2); "key|value|rest"
+            QTest::addColumn<QStringList>(column);
         const auto row = [](const char *name, const QByteArrayList &args, const QStringList &files,
                             const QStringList &entries, const QStringList &log = {}) {
             QTest::newRow(name) << args << files << entries << log;
         };
         const QString cantOpen = QStringLiteral("Can't open config file :  \"%1\"");
         const QString close = QStringLiteral("\"In a line [%1] item is started from not quote but ended by quote\"");
-        const QString cycle = QStringLiteral("INCLUDE leads back to a file being read, not read again :  \"%1\"");
+        const QString tooLarge = QStringLiteral("Config file too large, not read :  \"%1\"");
         row("byte-order mark, CR LF, blank lines, key alone, contraction keeps hash", {},
             {"config.cfg:\ufeffKEY\r\n\n   \n# c\n  \t# d\n\u00a0\u00a0\r\nK2   # c\nK don't # note\n"},
             {"KEY||", "K2||   ", "K|don't| don't # note"});
@@ -58,22 +70,24 @@ private slots:
             {"-c|sub/m|sub/m", "F|1| 1"});
         row("include cycle skipped, same file twice read", {},
             {"config.cfg:A 1\nINCLUDE a\nINCLUDE a\n", "a:B 1\nINCLUDE ./config.cfg\nB 2\n"},
-            {"A|1| 1", "B|1| 1", "B|2| 2", "B|1| 1", "B|2| 2"}, {cycle.arg("./config.cfg"), cycle.arg("./config.cfg")});
+            {"A|1| 1", "B|1| 1", "B|2| 2", "B|1| 1", "B|2| 2"},
+            QStringList(2, "INCLUDE leads back to a file being read, not read again :  \"./config.cfg\""));
 
-        // Bounds: only regular files are read, an INCLUDE chain is cut at 32 files, a large file is not read.
+        // Bounds: only regular files are read, an INCLUDE chain is cut at 32 files, large files are not read.
         row("a folder, a device and a pipe are not read", {},
             {"config.cfg:A 1\nINCLUDE sub\nINCLUDE /dev/zero\nINCLUDE pipe\nB 2\n", "sub/x:X 1\n", "pipe:<pipe>"},
             {"A|1| 1", "B|2| 2"}, {cantOpen.arg("sub"), cantOpen.arg("/dev/zero"), cantOpen.arg("pipe")});
-        QStringList chain{"config.cfg:L 0\nINCLUDE f1\n"}, chainEntries{"L|0| 0"};
-        for (int i = 1; i <= 40; ++i) {
+        QStringList chain{"config.cfg:L 0\nINCLUDE f1\n"}, chainEntries;
+        for (int i = 1; i <= 40; ++i)
             chain << QStringLiteral("f%1:L %1\nINCLUDE f%2\n").arg(i).arg(i + 1);
-            if (i < ParamStore::MaxIncludeDepth)
-                chainEntries << QStringLiteral("L|%1| %1").arg(i);
-        }
-        row("INCLUDE chain cut", {}, chain, chainEntries,
-            {QStringLiteral("INCLUDE nested deeper than 32 files, not read :  \"f32\"")});
-        row("a file beyond 16 MiB is not read", {}, {"config.cfg:A 1\nINCLUDE big\nB 2\n", "big:<big>"},
-            {"A|1| 1", "B|2| 2"}, {QStringLiteral("Config file too large, not read :  \"big\"")});
+        for (int i = 0; i < 32; ++i)   // read: config.cfg and f1 to f31
+            chainEntries << QStringLiteral("L|%1| %1").arg(i);
+        row("INCLUDE chain cut", {}, chain, chainEntries, {"INCLUDE nested deeper than 32 files, not read :  \"f32\""});
+        // A file beyond 16 MiB counts for nothing; f0 and three included files make 64 MiB, the next is too much.
+        row("a file beyond 16 MiB, then files of 16 MiB up to 64 MiB in all", {"-c", "f0"},
+            {"f0:INCLUDE big\nINCLUDE full\nINCLUDE full\nINCLUDE full\nINCLUDE full\nB 2\n#<pad>", "big:<big>",
+             "full:K 1\n#<pad>"},
+            {"-c|f0|f0", "K|1| 1", "K|1| 1", "K|1| 1", "B|2| 2"}, {tooLarge.arg("big"), tooLarge.arg("full")});
 
         row("-CONFIG wins after -c and before -C", {"-c", "c1", "-CONFIG", "c2", "-C", "none"}, {},
             {"-c|c1|c1", "-CONFIG|c2|c2", "-C|none|none", "FROM|c2| c2"});
@@ -91,20 +105,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir::setCurrent(dir.path()));
         QFETCH(QStringList, files);
-        for (const QString &f : QStringList{"c1:FROM c1\n", "c2:FROM c2\n"} + files) {
-            QFile file(f.section(':', 0, 0));
-            QDir().mkpath(QFileInfo(file).path());
-            const QString contents = f.section(':', 1);
-            if (contents == "<pipe>") {
-                QCOMPARE(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600), 0);
-                continue;
-            }
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            if (contents == "<big>")   // sparse, so cheap to make
-                QVERIFY(file.resize(ParamStore::MaxFileSize + 1));
-            else
-                file.write(contents.toUtf8());
-        }
+        for (const QString &f : QStringList{"c1:FROM c1\n", "c2:FROM c2\n"} + files)
+            QVERIFY(writeFile(f.section(':', 0, 0), f.section(':', 1).toUtf8()));
         QFETCH(QByteArrayList, args);
         args.prepend("zerlint");
         QList<char *> argv;
@@ -119,6 +121,34 @@ private slots:
         QTEST(entries, "entries");
         QTEST(gLog, "log");
         QCOMPARE(store.readFile("config.cfg"), QFile::exists("config.cfg"));
+    }
+
+    // The key file "base": its words in order; none when there are none, with the reasons on the log.
+    void keyFile_data()
+    {
+        QTest::addColumn<QByteArray>("contents");   // null: no file
+        QTest::addColumn<QStringList>("keys");
+        QTest::addColumn<QStringList>("log");
+        const auto row = [](const char *name, const QByteArray &contents, const QStringList &keys,
+                            const QStringList &log = {}) { QTest::newRow(name) << contents << keys << log; };
+        const QStringList cantOpen{"\"Cannot open [base.key]\"", "\"Cannot open [:base.key]\""};
+        const QByteArray full = QByteArray("k0").leftJustified(KeyFile::MaxSize, ' ');
+        row("words over lines, blank lines, runs of spaces", "k0\n\n   k1    k2\n\n", {"k0", "k1", "k2"});
+        row("no file", {}, {}, cantOpen);
+        row("only white space", " \t\n\n  \r\n", {}, {"\"No key in [base.key]\""});
+        row("a named pipe: not read, no wait", "<pipe>", {}, cantOpen);
+        row("1 MiB", full, {"k0"});
+        row("a byte over 1 MiB", full + ' ', {}, {"\"Key file [base.key] is larger than 1048576 bytes, not read\""});
+    }
+    void keyFile()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir::setCurrent(dir.path()));
+        QFETCH(QByteArray, contents);
+        gLog.clear();
+        QVERIFY(contents.isNull() || writeFile("base.key", contents));
+        QTEST(KeyFile::read("base"), "keys");
+        QTEST(gLog, "log");
     }
 };
 
