@@ -11,11 +11,11 @@ ParamStore gParams;
 void ParamStore::init(int argc, char **argv, const QString &defaultFileName, const QStringList &fileOptions)
 {
     parseCommandLine(argc, argv);
-    QString candidate = defaultFileName;
+    chosenFile = defaultFileName;
     for (const QString &option : fileOptions)
-        candidate = getIgnoreCase(option, candidate);
-    if (!candidate.isEmpty())
-        readFile(candidate);
+        chosenFile = getIgnoreCase(option, chosenFile);
+    if (!chosenFile.isEmpty())
+        readFile(chosenFile);
 }
 
 void ParamStore::parseCommandLine(int argc, char **argv)

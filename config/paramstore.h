@@ -29,6 +29,8 @@ public:
     // when none is given); an option given without a name reads no file.
     void init(int argc, char **argv, const QString &defaultFileName, const QStringList &fileOptions);
     void parseCommandLine(int argc, char **argv);
+    // The file init chose by the command line; empty when an option named none.
+    const QString &configFile() const { return chosenFile; }
     bool readFile(const QString &fileName);
     void addEntry(const QString &key, const QString &value, const QString &rest,
                   const SourceLine &origin = {});
@@ -59,6 +61,7 @@ private:
     Index upperIndex;
     QStringList reading;   // files of the INCLUDE chain now open, to stop cycles
     qint64 bytesRead = 0;
+    QString chosenFile;
 };
 
 extern ParamStore gParams;

@@ -147,8 +147,8 @@ QString nearestKey(const QString &key)
 
 int checkConfiguration(QList<Finding> findings, QTextStream &out)
 {
-    const QString configFile = gParams.getIgnoreCase(
-        QStringLiteral("-config"), gParams.getIgnoreCase(QStringLiteral("-c"), QStringLiteral("config.cfg")));
+    // As the command line chose it: a -c line in the file itself changes nothing.
+    const QString &configFile = gParams.configFile();
     if (configFile.isEmpty())
         report(findings, {}, QStringLiteral("-c : No configuration file is named, so none is read."));
 

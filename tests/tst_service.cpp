@@ -58,6 +58,8 @@ private slots:
         row("configuration file missing", "",
             "configuration nothere.cfg\n" + bus + "Can't open config file :  nothere.cfg\n1 problem found\n",
             {"-c", "nothere.cfg"});
+        row("-c in the file names no other", "-c other.cfg\n",
+            head + bus + "config.cfg:1: -c : No part of the node reads this key.\n1 problem found\n");
         row("-c naming nothing", "",
             "configuration \n" + bus + "-c : No configuration file is named, so none is read.\n1 problem found\n",
             {"-c"});
