@@ -45,8 +45,10 @@ socklen_t socketAddress(const QHostAddress &address, quint16 port, sockaddr_stor
 
 Connector::~Connector()
 {
-    if (pending)
+    if (pending) {
+        pending.reset();
         ::close(descriptor);
+    }
 }
 
 void Connector::open(const QString &host, quint16 port)

@@ -27,7 +27,7 @@ public:
 signals:
     // The descriptor of the connection made; whoever takes it owns it.
     void connected(qintptr descriptor);
-    // No address of the host took the connection.
+    // The host was not found, or none of its addresses took the connection.
     void failed(const QString &why);
     // The server took the connection and let it go at once.
     void dropped(const QString &why);

@@ -85,6 +85,9 @@ void Orvex::end(int status, const QString &why)
         return;
     linkState = State::Ended;
     outbound.clear();
+    // Nothing more goes out or comes in; what the socket still held is dropped with it.
+    if (transport == &socket)
+        socket.abort();
     emit finished(status, why);
 }
 
@@ -171,7 +174,7 @@ bool Orvex::loginRefused(const SMsg &answer)
 void Orvex::dispatchLines()
 {
     // While replies wait to be sent, nothing more is read: the bus server sees a slow reader.
-    if (paused)
+    if (paused || linkState != State::Ready)
         return;
     // Take all that arrived at once and split it here: one copy per read, none per line.
     if (inbound.isEmpty())
@@ -195,6 +198,8 @@ void Orvex::dispatchLines()
     }
     holding = false;
     flushOutbound();
+    if (linkState != State::Ready)
+        return;
     inbound.remove(0, start);
 
     if (!paused && (discarding || inbound.size() > MaxLineLength)) {

@@ -32,7 +32,7 @@ public:
     Orvex();
     ~Orvex() override;
 
-    // Connects to the bus server and logs in as name with the keys of its key file.
+    // Connects to the bus server and logs in as name with one of the keys.
     void connectToServer(const QString &name, const QStringList &keys, const QString &host, quint16 port);
     // Logs in and serves through the device instead of a bus connection: the node driven from
     // a buffer. The link does not own the device.
@@ -97,7 +97,7 @@ private:
     QString serverHost;
     quint16 serverPort = 0;
     State linkState = State::Unconnected;
-    QTcpSocket socket{this};   // the bus connection, among the link's children
+    QTcpSocket socket;
     Connector connector;
     QIODevice *transport = nullptr;   // what the link reads and writes: the socket, or a device
     bool discarding = false;    // skipping the tail of an over-long line

@@ -150,6 +150,18 @@ private slots:
         QTEST(KeyFile::read("base"), "keys");
         QTEST(gLog, "log");
     }
+
+    void lookups()
+    {
+        ParamStore s;
+        for (const auto &[key, value] : QList<std::pair<QString, QString>>{
+                 {"PM", "a"}, {"Key", ""}, {"stra\u00dfe", "s"}, {"PM", "c"}})
+            s.addEntry(key, value, value);
+        QCOMPARE(s.get("PM", "d"), "c");   // the latest entry counts
+        QCOMPARE(s.get("Pm", "d"), "d");   // letter case counts
+        QCOMPARE(s.get("Key", "d"), "");   // an empty value, not the default
+        QCOMPARE(s.getIgnoreCase("STRASSE", "d"), "s");   // full upper-case mapping
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_config)

@@ -103,6 +103,7 @@ private slots:
         node.bus.pauseReading(false);
         QVERIFY(node.bus.waitFor("zerlint0>sync @IsBusy 0", 60000));
         QCOMPARE(node.bus.skipped, QByteArrayList(20000, names.first()));
+        QVERIFY(node.proc.log().contains("\"Dropped an inbound line longer than 1048576 bytes\""));
     }
 
     void traffic_data();
