@@ -46,11 +46,34 @@ void anAlias::Remote()
     pm2->Remote();
 }
 
-void anAlias::GetValue(const SMsg &msg)
+void anAlias::GetValue(const SMsg &msg, std::chrono::milliseconds timeLimit)
 {
     pm1->GetValue();
     pm2->GetValue();
-    pendingValueRequests.append(msg);
+    pendingValueRequests.append({msg, QDeadlineTimer(timeLimit), timeLimit, pm1->replyCount(), pm2->replyCount()});
+}
+
+bool anAlias::expireValueRequests()
+{
+    while (!pendingValueRequests.isEmpty() && pendingValueRequests.first().deadline.hasExpired()) {
+        const WaitingRequest request = pendingValueRequests.takeFirst();
+        const QString limit = numberText(double(request.limit.count()) / 1000);
+        QStringList silent;
+        for (const auto &[pm, seen] : {std::pair{pm1, request.replies1}, std::pair{pm2, request.replies2}}) {
+            if (pm->replyCount() == seen && !silent.contains(pm->address)) {
+                pm->missedReply(limit);
+                silent.append(pm->address);
+            }
+        }
+        // Both answered, but the alias has not stood still since.
+        if (silent.isEmpty())
+            link->SendReply(request.msg, QStringLiteral("Er:Channel [%1] is busy").arg(name));
+        else
+            link->SendReply(request.msg, QStringLiteral("Er:%1 %2 did not answer within %3 s")
+                                             .arg(silent.size() == 1 ? QStringLiteral("Controller") : QStringLiteral("Controllers"),
+                                                  silent.join(QStringLiteral(" and ")), limit));
+    }
+    return !pendingValueRequests.isEmpty();
 }
 
 void anAlias::Speed(int selector)
@@ -91,10 +114,11 @@ anAlias::MoveResult anAlias::move(const SMsg &msg, bool relative)
 
     // Each controller covers half of the change; one whose factor is 0 cannot move the
     // alias, so the other covers all of it. One controller under both factors covers all of
-    // it too, with one target: two would leave it where neither asked.
+    // it too, with one target and one command: a second would be refused while it moves.
+    const bool oneController = pm1->address == pm2->address && factor1 != 0 && factor2 != 0;
     double target1 = value1;
     double target2 = value2;
-    if (pm1 == pm2 && factor1 != 0 && factor2 != 0 && factor1 != factor2) {
+    if (oneController) {
         if (factor1 + factor2 == 0)
             return MoveUnsafe;
         target1 = target2 = value1 + (target - current) / (factor1 + factor2);
@@ -122,7 +146,7 @@ anAlias::MoveResult anAlias::move(const SMsg &msg, bool relative)
 
     if (factor1 != 0)
         pm1->SetValue(target1);
-    if (factor2 != 0)
+    if (factor2 != 0 && !oneController)
         pm2->SetValue(target2);
     return MoveSent;
 }
@@ -161,11 +185,27 @@ void anAlias::answerValueRequests()
 {
     if (pendingValueRequests.isEmpty())
         return;
-    QList<SMsg> waiting;
+    QList<WaitingRequest> waiting;
     waiting.swap(pendingValueRequests);
-    const QString text = valueText();
-    for (const SMsg &request : std::as_const(waiting))
-        link->SendReply(request, text);
+    const QString value = valueText();
+    for (const WaitingRequest &request : std::as_const(waiting)) {
+        // A controller without a number gives the alias none: it is named once it has answered
+        // so, and waited for until then; nothing is made up.
+        QString text = value;
+        for (const auto &[pm, seen] : {std::pair{pm1, request.replies1}, std::pair{pm2, request.replies2}}) {
+            if (pm->hasMovableValue())
+                continue;
+            if (pm->replyCount() == seen) {
+                text.clear();
+                break;
+            }
+            text = QStringLiteral("Er:Controller %1 gave no value [%2]").arg(pm->address, pm->lastValue());
+        }
+        if (text.isEmpty())
+            pendingValueRequests.append(request);
+        else
+            link->SendReply(request.msg, text);
+    }
 }
 
 void anAlias::noticedChangedIsBusy()

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 
 #include "bus/smsg.h"
 #include "devices/apm.h"
+
+#include <chrono>
 
 class Orvex;
 
@@ -26,7 +29,10 @@ public:
     void StopEmergency();
     void Stop();
     void Remote();
-    void GetValue(const SMsg &msg);
+    // Asks both controllers; the request is answered at the next value reply, or after the time limit.
+    void GetValue(const SMsg &msg, std::chrono::milliseconds timeLimit);
+    // Answers the requests whose time is up; true while others still wait.
+    bool expireValueRequests();
     void Speed(int selector);
     MoveResult SetValue(const SMsg &msg);
     MoveResult SetValueREL(const SMsg &msg);
@@ -56,6 +62,14 @@ private:
     bool withinLimits(const std::optional<TravelRange> &range, double target, const QString &whose) const;
     void answerValueRequests();
 
+    struct WaitingRequest
+    {
+        SMsg msg;
+        QDeadlineTimer deadline;
+        std::chrono::milliseconds limit;
+        quint32 replies1, replies2;   // the controllers' reply counts when it was asked
+    };
+
     Orvex *link;
     bool lastBusy = false;
     aPm *pm1;
@@ -64,5 +78,5 @@ private:
     double factor2;
     double offset;
     QString info;
-    QList<SMsg> pendingValueRequests;   // answered, in order, when the value arrives
+    QList<WaitingRequest> pendingValueRequests;   // answered, in order, when the value arrives
 };

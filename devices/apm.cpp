@@ -1,5 +1,7 @@
 #include "devices/apm.h"
 
+#include <QDebug>
+
 #include <cmath>
 #include <limits>
 
@@ -99,8 +101,23 @@ void aPm::Speed(int selector)
     link->SendCommand(address, QLatin1String(words[selector]), QString());
 }
 
+void aPm::missedReply(const QString &limitText)
+{
+    if (silent)
+        return;
+    silent = true;
+    qDebug() << QStringLiteral("Controller %1 did not answer GetValue within %2 s").arg(address, limitText);
+    emit silenceChanged();
+}
+
 void aPm::AnsGetValue(const SMsg &msg)
 {
+    ++replies;
+    if (silent) {
+        silent = false;
+        qDebug() << QStringLiteral("Controller %1 answers GetValue again").arg(address);
+        emit silenceChanged();
+    }
     storeValue(msg.params);
     for (ControllerListener *listener : listeners)
         listener->noticedGotValue();

@@ -64,6 +64,12 @@ public:
     double valueNumber() const { return number; }
     // Whether the last value is a finite number, one that a move may start from.
     bool hasMovableValue() const { return movable; }
+    // Value replies taken so far: a request sees whether one came after it.
+    quint32 replyCount() const { return replies; }
+
+    // A GetValue request got no reply in time: logged once until the controller answers again.
+    void missedReply(const QString &limitText);
+    bool isSilent() const { return silent; }
 
     // Fixed at construction.
     const QString id;
@@ -77,6 +83,10 @@ public:
     // Told of every value and busy report, in the order added.
     void addListener(ControllerListener *listener);
 
+signals:
+    // The controller fell silent, or answered again.
+    void silenceChanged();
+
 private:
     void storeValue(const QString &text);
 
@@ -85,6 +95,8 @@ private:
     QString value;       // last reported value text, as received
     double number = 0;
     bool movable = false;
+    bool silent = false;
+    quint32 replies = 0;
     // Called directly: a signal connection per alias costs more memory than the alias itself.
     QVarLengthArray<ControllerListener *, 2> listeners;
 };

@@ -12,7 +12,7 @@
 const QStringList &Definitions::keys()
 {
     static const QStringList all{QStringLiteral("PM"), QStringLiteral("ALIAS"), QStringLiteral("PM_LIMITS"),
-                                 QStringLiteral("ALIAS_LIMITS")};
+                                 QStringLiteral("ALIAS_LIMITS"), QStringLiteral("GETVALUE_TIMEOUT")};
     return all;
 }
 
@@ -70,6 +70,16 @@ void Definitions::load(const ParamStore &params, Orvex *link)
         anAlias *alias = findAlias(name);
         return alias ? &alias->limits : nullptr;
     });
+
+    if (const ParamEntry *entry = params.latest(QStringLiteral("GETVALUE_TIMEOUT"))) {
+        Diagnostic::setSource(entry->origin);
+        double seconds = 0;
+        if (readNumber(entry->value, seconds) && seconds >= 0.01 && seconds <= 3600)
+            valueLimit = std::chrono::milliseconds(qRound64(seconds * 1000));
+        else
+            Diagnostic() << QStringLiteral("GETVALUE_TIMEOUT : %1 is not a number of seconds from 0.01 to 3600; %2 s hold.")
+                                .arg(entry->value, numberText(DefaultValueTimeLimit.count() / 1000.0));
+    }
     Diagnostic::setSource({});
 }
 

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVarLengthArray>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -25,6 +26,8 @@ class Definitions
 public:
     // The configuration keys read here.
     static const QStringList &keys();
+    // How long a GetValue waits for its controllers, unless GETVALUE_TIMEOUT says otherwise.
+    static constexpr std::chrono::milliseconds DefaultValueTimeLimit{5000};
 
     Definitions() = default;
     ~Definitions();
@@ -44,6 +47,7 @@ public:
     void route(const SMsg &msg, void (aPm::*take)(const SMsg &)) const;
     bool hasAddress(const QString &address) const { return pmsByAddress.contains(address); }
 
+    std::chrono::milliseconds valueTimeLimit() const { return valueLimit; }
     const QList<aPm *> &controllers() const { return pmList; }
     const QList<anAlias *> &aliases() const { return aliasList; }
     QString aliasNames() const;
@@ -54,6 +58,7 @@ private:
     void loadLimits(const ParamStore &params, const QString &key, const QString &what,
                     const std::function<std::optional<TravelRange> *(const QString &)> &find);
 
+    std::chrono::milliseconds valueLimit = DefaultValueTimeLimit;
     QList<aPm *> pmList;
     QList<anAlias *> aliasList;
     // Indexes beside the lists, so that no line costs a walk over every definition.

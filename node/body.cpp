@@ -36,6 +36,10 @@ Body::Body(Orvex *link, const ParamStore &params)
         connect(link, answer, this, &Body::noticedAnswer);
 
     defs.load(params, link);
+    for (aPm *pm : defs.controllers())
+        connect(pm, &aPm::silenceChanged, this, &Body::noticedSilence);
+    valueSweep.setInterval(ValueSweepMs);
+    connect(&valueSweep, &QTimer::timeout, this, &Body::sweepValueRequests);
 
     connect(link, &Orvex::ConnectionIsReady, this, &Body::orvexIsReady);
 }
@@ -56,8 +60,31 @@ void Body::orvexIsReady(Orvex *)
         pm->FlgOn();
     for (aPm *pm : defs.controllers())
         pm->GetValue();
-    notifyServiceManager(QStringLiteral("READY=1\nSTATUS=Serving %1 aliases over %2 controller channels as %3")
-                             .arg(defs.aliases().size()).arg(defs.controllers().size()).arg(link->nodeName()).toUtf8());
+    notifyServiceManager("READY=1\n" + servingStatus());
+}
+
+QByteArray Body::servingStatus() const
+{
+    return QStringLiteral("STATUS=Serving %1 aliases over %2 controller channels as %3")
+        .arg(defs.aliases().size()).arg(defs.controllers().size()).arg(link->nodeName()).toUtf8();
+}
+
+void Body::noticedSilence()
+{
+    QStringList silent;
+    for (const aPm *pm : defs.controllers()) {
+        if (pm->isSilent() && !silent.contains(pm->address))
+            silent.append(pm->address);
+    }
+    notifyServiceManager(servingStatus() + (silent.isEmpty() ? QByteArray("; all controllers answer again")
+                                                             : "; not answering: " + silent.join(", ").toUtf8()));
+}
+
+void Body::sweepValueRequests()
+{
+    waitingAliases.removeIf([](anAlias *alias) { return !alias->expireValueRequests(); });
+    if (waitingAliases.isEmpty())
+        valueSweep.stop();
 }
 
 void Body::noticedAnswer(const SMsg &msg)
@@ -185,7 +212,11 @@ void Body::AskGetValue(const SMsg &msg)
                                  .arg(msg.toCh, QString::number(anAlias::MaxWaitingValueRequests)));
         return;
     }
-    alias->GetValue(msg);
+    alias->GetValue(msg, defs.valueTimeLimit());
+    if (!waitingAliases.contains(alias))
+        waitingAliases.append(alias);
+    if (!valueSweep.isActive())
+        valueSweep.start();
 }
 
 void Body::answerMove(const SMsg &msg, int result)

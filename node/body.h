@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -22,6 +23,9 @@ class Body : public QObject
     Q_DISABLE_COPY(Body)
 
 public:
+    // How often waiting GetValue requests are looked at: what a time limit may be late by.
+    static constexpr int ValueSweepMs = 100;
+
     // Builds the node from the configuration around the link, which it takes over; the link
     // may be attached to its transport already.
     Body(Orvex *link, const ParamStore &params);
@@ -53,6 +57,10 @@ private slots:
     void AskSpeedLow(const SMsg &msg);
     // Controller answers to what the aliases sent them; refusals go to the log.
     void noticedAnswer(const SMsg &msg);
+    // Answers the GetValue requests whose time is up.
+    void sweepValueRequests();
+    // Tells the service manager which controllers do not answer.
+    void noticedSilence();
 
 private:
     // The alias a command on a channel may act on; null once the refusal has been sent.
@@ -60,6 +68,11 @@ private:
     void answerMove(const SMsg &msg, int result);
     void askSpeed(const SMsg &msg, int selector);
 
+    QByteArray servingStatus() const;
+
     std::unique_ptr<Orvex> link;
     Definitions defs;
+    // Aliases with GetValue requests waiting, swept by one timer while there are any.
+    QList<anAlias *> waitingAliases;
+    QTimer valueSweep;
 };

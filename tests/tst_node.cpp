@@ -106,6 +106,39 @@ private slots:
         QVERIFY(node.proc.log().contains("\"Dropped an inbound line longer than 1048576 bytes\""));
     }
 
+    // Controllers that do not answer in time: the requests are answered with their names, each is
+    // logged once until it answers again, and the alias takes requests again.
+    void silentControllers()
+    {
+        ServedNode node;
+        QVERIFY(node.start("PM m1 pmc01 ax3\nPM m2 pmc02\nALIAS gap m1 m2 1 1 0\nGETVALUE_TIMEOUT 0.2\n"));
+        QByteArray requests;
+        QByteArrayList expected;
+        for (int i = 0; i < 66; ++i) {
+            requests += "c" + QByteArray::number(i) + ">zerlint0.gap GetValue\n";
+            expected << (i < 64 ? "pmc01.ax3 GetValue" : "zerlint0.gap>c" + QByteArray::number(i)
+                                                         + " @GetValue Er:Channel [gap] has 64 GetValue requests waiting");
+            if (i < 64)
+                expected << "pmc02 GetValue";
+        }
+        for (int i = 0; i < 63; ++i)
+            expected << "zerlint0.gap>c" + QByteArray::number(i) + " @GetValue Er:Controllers pmc01.ax3 and pmc02 did not "
+                                                                 "answer within 0.2 s";
+        node.bus.send(requests);
+        QVERIFY(node.bus.waitFor("zerlint0.gap>c63 @GetValue Er:Controllers pmc01.ax3 and pmc02 did not answer within 0.2 s"));
+        QCOMPARE(node.bus.skipped, expected);
+        node.bus.send("c>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 50\n");   // the one not heard from is waited for
+        QVERIFY(node.bus.waitFor("zerlint0.gap>c @GetValue Er:Controller pmc01.ax3 did not answer within 0.2 s"));
+        QCOMPARE(node.bus.skipped, QByteArrayList({"pmc01.ax3 GetValue", "pmc02 GetValue"}));
+        QCOMPARE(node.exchange("pmc01.ax3>zerlint0 @GetValue 10\nc>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 51\n"),
+                 QByteArrayList({"pmc01.ax3 GetValue", "pmc02 GetValue", "zerlint0.gap>c @GetValue 61"}));
+        const QByteArray log = node.proc.log();
+        for (const char *once : {"\"Controller pmc01.ax3 did not answer GetValue within 0.2 s\"", "\"Controller pmc02 did not "
+                                 "answer GetValue within 0.2 s\"", "\"Controller pmc02 answers GetValue again\"",
+                                 "\"Controller pmc01.ax3 answers GetValue again\""})
+            QVERIFY2(log.count(once) == 1, log.constData());
+    }
+
     void traffic_data();
     void traffic()
     {
@@ -195,7 +228,7 @@ void tst_node::traffic_data()
         "pmc01.ax3 SetValue 15\npmc02 SetValue 40\nzerlint0.w>c7 @SetValue Ok:\n"
         "pmc01.ax3 SetValue 5\npmc02 SetValue 20\nzerlint0.w>c7 @SetValueREL Ok:\n"
         "pmc02 SetValue 0\nzerlint0.z>c7 @SetValueREL Ok:\npmc01.ax3 SetValue 15\nzerlint0.y>c7 @SetValue Ok:\n"
-        "pmc01.ax3 SetValue 20\npmc01.ax3 SetValue 20\nzerlint0.x1>c7 @SetValue Ok:\n");
+        "pmc01.ax3 SetValue 20\nzerlint0.x1>c7 @SetValue Ok:\n");
     // gap: a controller value not known, an error text, then known; n: both factors 0; h: an infinite value.
     row("value not known, not given, not a number, not movable", "ALIAS n m1 m2 abc 0 0\nALIAS h m1 m2 1e308 1 0\n",
         "pmc01.ax3>zerlint0 @GetValue 100\nc7>zerlint0.gap SetValue 1\npmc02>zerlint0 @GetValue 50\n"
@@ -242,7 +275,8 @@ void tst_node::traffic_data()
                              : "zerlint0.gap>" + asker + " @GetValue Er:Channel [gap] has 64 GetValue requests waiting\n";
         answers += i < 64 ? "zerlint0.gap>" + asker + " @GetValue 60\n" : "";
     }
-    row("GetValue requests waiting, bounded", none, waiting + "pmc02>zerlint0 @GetValue 60\n", waitingOut + answers);
+    row("GetValue requests waiting, bounded", none,
+        waiting + "pmc01.ax3>zerlint0 @GetValue 10\npmc02>zerlint0 @GetValue 50\n", waitingOut + answers);
     // Proxies of one address take its lines in the order of their definitions.
     row("two proxies of one address", "PM m3 pmc02\nALIAS solo m3 m3 1 0 0\n",
         "pmc02>zerlint0 _ChangedValue 7\npmc02>zerlint0 _ChangedIsBusy 1\n",
@@ -250,11 +284,22 @@ void tst_node::traffic_data()
         "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.solo>System _ChangedIsBusy 1\n");
     // No answer while busy; once idle, with the value of that moment, and only once.
     row("shared controller, answered once idle", x1,
-        "c7>zerlint0.gap GetValue\nc8>zerlint0.x1 GetValue\npmc02>zerlint0 _ChangedIsBusy 1\n"
+        idle + "c7>zerlint0.gap GetValue\nc8>zerlint0.x1 GetValue\npmc02>zerlint0 _ChangedIsBusy 1\n"
         "pmc01.ax3>zerlint0 @GetValue 110\npmc02>zerlint0 _ChangedIsBusy 0\npmc02>zerlint0 @GetValue 60\n",
         "pmc01.ax3 GetValue\npmc02 GetValue\npmc01.ax3 GetValue\npmc01.ax3 GetValue\n"
         "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.x1>c8 @GetValue 110\n"
-        "zerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @GetValue 110\n");
+        "zerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @GetValue 160\n");
+    // No value is made up: a controller that answers without a number is named; one not heard from is waited for.
+    QByteArray noNumber, noNumberOut;
+    for (const QByteArray text : {"Er: Undefined Command", "busy", "", "1e400"}) {
+        noNumber += "c7>zerlint0.gap GetValue\npmc01.ax3>zerlint0 @GetValue " + text + "\n";
+        noNumberOut += "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c7 @GetValue Er:Controller pmc01.ax3 gave no value ["
+                       + text + "]\n";
+    }
+    row("controller values that are no numbers", none,
+        "pmc02>zerlint0 @GetValue 50\n" + noNumber + "c8>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 51\n"
+        "pmc01.ax3>zerlint0 @GetValue 7\n",
+        noNumberOut + "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c8 @GetValue 58\n");
     // Travel limits refuse a move before anything is written, checked on the pulses each controller
     // is sent; one controller under both factors gets one target; a controller's refusal reaches the log.
     const auto out = [](const char *alias, const char *word, const char *value) {
@@ -293,11 +338,12 @@ void tst_node::traffic_data()
          "ALIAS_LIMITS : The CH Gap is not defined. Ignored. [ Gap 0 1]",
          "ALIAS_LIMITS : The limits of gap are not numbers. Ignored. [ gap 0 inf]",
          "PM_LIMITS : The limits of m2 are given again; these hold. [ m2 0 100]"});
-    row("one controller, one target", "ALIAS eq m1 m1 1 1 0\nALIAS uneq m1 m1 1 2 0\nALIAS opp m1 m1 1 -1 0\n",
-        idle + "c7>zerlint0.eq SetValue 300\nc7>zerlint0.uneq SetValue 600\nc7>zerlint0.opp SetValue 10\n",
-        "pmc01.ax3 SetValue 150\npmc01.ax3 SetValue 150\nzerlint0.eq>c7 @SetValue Ok:\n"
-        "pmc01.ax3 SetValue 200\npmc01.ax3 SetValue 200\nzerlint0.uneq>c7 @SetValue Ok:\n"
-        "zerlint0.opp>c7 @SetValue Er:Channel [opp] cannot be moved\n");
+    row("one controller, one target, one command",
+        "ALIAS eq m1 m1 1 1 0\nALIAS uneq m1 m1 1 2 0\nALIAS opp m1 m1 1 -1 0\nPM m4 pmc01 ax3\nALIAS pair m1 m4 1 1 0\n",
+        idle + "c7>zerlint0.eq SetValue 300\nc7>zerlint0.uneq SetValue 600\nc7>zerlint0.opp SetValue 10\n"
+               "c7>zerlint0.pair SetValue 300\n",
+        "pmc01.ax3 SetValue 150\nzerlint0.eq>c7 @SetValue Ok:\npmc01.ax3 SetValue 200\nzerlint0.uneq>c7 @SetValue Ok:\n"
+        "zerlint0.opp>c7 @SetValue Er:Channel [opp] cannot be moved\npmc01.ax3 SetValue 150\nzerlint0.pair>c7 @SetValue Ok:\n");
     row("controller refusals logged", none,
         "pmc01.ax3>zerlint0 @SetValue Er: Target 21000 is outside the limits\npmc02>zerlint0 @SpeedLow Er: Busy\n"
         "other>zerlint0 @Stop Er: Not ours\npmc02>zerlint0 @Remote Ok:\n", {},

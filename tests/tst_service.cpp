@@ -58,6 +58,8 @@ private slots:
         row("configuration file missing", "",
             "configuration nothere.cfg\n" + bus + "Can't open config file :  nothere.cfg\n1 problem found\n",
             {"-c", "nothere.cfg"});
+        row("a GetValue time limit out of range", "GETVALUE_TIMEOUT 0\n", head + bus + "config.cfg:1: GETVALUE_TIMEOUT : 0 is "
+            "not a number of seconds from 0.01 to 3600; 5 s hold.\n1 problem found\n");
         row("-c in the file names no other", "-c other.cfg\n",
             head + bus + "config.cfg:1: -c : No part of the node reads this key.\n1 problem found\n");
         row("-c naming nothing", "",
@@ -98,9 +100,11 @@ private slots:
         QTest::addColumn<QByteArray>("answer");    // the server's to the login; null: no connection
         QTest::addColumn<QByteArray>("told");      // "|" after each datagram; PORT: the server's port
         QTest::addColumn<bool>("abstract");        // the socket has an abstract name, not a file
+        QTest::addColumn<QByteArrayList>("steps"); // then: "<" sent to the node, "=" a line from it
         const auto row = [](const char *name, const QStringList &args, const QByteArray &printed, int status,
-                            const QByteArray &answer = {}, const QByteArray &told = "", bool abstract = false) {
-            QTest::newRow(name) << args << printed << status << answer << told << abstract;
+                            const QByteArray &answer = {}, const QByteArray &told = "", bool abstract = false,
+                            const QByteArrayList &steps = {}) {
+            QTest::newRow(name) << args << printed << status << answer << told << abstract << steps;
         };
         const QByteArray version = "zerlint " ZERLINT_VERSION "\n";
         const QByteArray connecting = "STATUS=Connecting to the bus server 127.0.0.1 port PORT|";
@@ -111,6 +115,12 @@ private slots:
         row("--check, bad key file", {"--check", "-c", "badkey.cfg"}, "configuration badkey.cfg\n", 1);
         row("ready once logged in", {}, "", -1, "System>zerlint0 @login Ok:\n",
             connecting + "READY=1\nSTATUS=Serving 1 aliases over 1 controller channels as zerlint0|");
+        const QByteArray serving = "STATUS=Serving 1 aliases over 1 controller channels as zerlint0";
+        row("a silent controller named, until it answers again", {}, "", -1, "System>zerlint0 @login Ok:\n",
+            connecting + "READY=1\n" + serving + "|" + serving + "; not answering: pmc01.ax1|" + serving
+                + "; all controllers answer again|", false,
+            {"=pmc01.ax1 GetValue", "<c>zerlint0.a GetValue\n",
+             "=zerlint0.a>c @GetValue Er:Controller pmc01.ax1 did not answer within 0.1 s", "<pmc01.ax1>zerlint0 @GetValue 5\n"});
         row("login refused: never ready; abstract name", {}, "", 1, "System>zerlint0 @login Er: Wrong key\n",
             connecting, true);
     }
@@ -120,7 +130,7 @@ private slots:
         NodeProcess node;
         node.writeFile("zerlint0.key", "k0\n");
         node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port())
-                                         + "\nPM m1 pmc01 ax1\nALIAS a m1 m1 1 1 0\n");
+                                         + "\nPM m1 pmc01 ax1\nALIAS a m1 m1 1 1 0\nGETVALUE_TIMEOUT 0.1\n");
         node.writeFile("badkey.cfg", "INCLUDE config.cfg\nKEY_FILE none\n");
         QFETCH(bool, abstract);
         const QByteArray name = abstract ? "@zerlint-test-" + QByteArray::number(::getpid())
@@ -137,6 +147,13 @@ private slots:
         QFETCH(QByteArray, answer);
         if (!answer.isNull())
             QCOMPARE(server.login(0, answer), "zerlint0 k0");
+        QFETCH(QByteArrayList, steps);
+        for (const QByteArray &step : steps) {
+            if (step.startsWith('<'))
+                server.send(step.mid(1));
+            else
+                QVERIFY(server.waitFor(step.mid(1)));
+        }
         QFETCH(int, status);
         if (status >= 0)
             QCOMPARE(node.waitForExit(), status);   // all it told before it ended has arrived by now
