@@ -39,7 +39,7 @@ run: build
 	./scripts/run $(BUILD)
 
 deb:
-	@./scripts/deps dpkg-dev file groff-base man-db systemd
+	@./scripts/deps dpkg-dev file groff-base man-db systemd lintian
 	cmake -S . -B $(DEBBUILD) -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(DEBBUILD) -j $(JOBS) --target deb-payload
 	cd $(DEBBUILD) && cpack -G DEB
