@@ -61,6 +61,7 @@ struct InProcess
 
     explicit InProcess(quint16 port)
     {
+        link->setLoginTimeLimit(std::chrono::milliseconds(500));
         body.connectToServer({"127.0.0.1", QString::number(port), "zerlint0", "zerlint0"}, {"k0", "k1", "k2"});
     }
     // The one end reported: "status why"; empty when none came in time.
@@ -155,7 +156,8 @@ private slots:
     // key, a refused login ends it with status 1, a connection lost at any step with status 0, once.
     void session_data()
     {
-        QTest::addColumn<QByteArrayList>("steps");   // "<" sent, ">" the next line, "=" a line to come
+        // "<" sent, ">" the next line, "=" a line to come, "held": the link holds what was sent
+        QTest::addColumn<QByteArrayList>("steps");
         QTest::addColumn<QString>("end");   // a pattern; empty: it serves
         QTest::addColumn<int>("ready");
         const QByteArray ok = "<System>zerlint0 @login Ok:\n", primed = "=pmc01.ax1 GetValue";
@@ -165,11 +167,23 @@ private slots:
         QTest::newRow("beyond 32 bits") << QByteArrayList{"<4294967303\n", ">zerlint0 k0", ok} << "" << 1;
         QTest::newRow("leading zero, decimal all the same") << QByteArrayList{"<010\n", ">zerlint0 k1", ok} << "" << 1;
         QTest::newRow("negative challenge") << QByteArrayList{"<-5\n"} << "^1 Challenge \\[-5\\] selects no key$" << 0;
+        QTest::newRow("challenge in pieces")
+            << QByteArrayList{"<123", "held", "<457\n", ">zerlint0 k1", ok, primed} << "" << 1;
+        QTest::newRow("challenge of 64 bytes")
+            << QByteArrayList{"<" + QByteArray("7").rightJustified(64) + "\n", ">zerlint0 k1", ok, primed} << "" << 1;
+        const QString longChallenge = "^1 The challenge line from the bus server is longer than 64 bytes$";
+        const QByteArray longNumber = "<" + QByteArray(65, '1');
+        QTest::newRow("challenge of 65 bytes") << QByteArrayList{longNumber + "\n"} << longChallenge << 0;
+        QTest::newRow("65 bytes, no line end yet") << QByteArrayList{longNumber} << longChallenge << 0;
+        QTest::newRow("no challenge") << QByteArrayList{} << "^1 No challenge from the bus server within 0.5 s$" << 0;
+        QTest::newRow("half an answer, then nothing")
+            << QByteArrayList{"<0\n", ">zerlint0 k0", "<System>zerlint0 @login Ok:"}
+            << "^1 No answer to the login from the bus server within 0.5 s$" << 0;
         QTest::newRow("login refused")
             << QByteArrayList{"<1\n", ">zerlint0 k1", "<System>zerlint0 @login Er: Wrong key\n"} << refused << 0;
         QTest::newRow("refusal in pieces")
-            << QByteArrayList{"<1\n", ">zerlint0 k1", "<System>zerlint0 @log", primed, "<in Er: Wrong key\nc>zerlint0 IsBusy\n"}
-            << refused << 1;
+            << QByteArrayList{"<1\n", ">zerlint0 k1", "<System>zerlint0 @log", "held",
+                              "<in Er: Wrong key\nc>zerlint0 IsBusy\n"} << refused << 0;
         QTest::newRow("a refusal after the answer is none")
             << QByteArrayList{"<1\n", ">zerlint0 k1", ok, primed, "<System>zerlint0 @login Er: late\n"} << "" << 1;
         QTest::newRow("nor one from another sender")
@@ -191,11 +205,11 @@ private slots:
     {
         QFETCH(QByteArrayList, steps);
         QFETCH(QString, end);
-        if (steps.first() == "arrival")
+        if (steps.value(0) == "arrival")
             return endedOnArrival(steps.last() == "reset", end);
         std::optional<FakeBus> server(std::in_place);
         const quint16 port = server->port();
-        if (steps.first() == "nobody")
+        if (steps.value(0) == "nobody")
             server.reset();
         InProcess node(port);
         QVERIFY(!server || server->waitForNode());
@@ -206,6 +220,8 @@ private slots:
                 QCOMPARE(server->nextLine(), step.mid(1));
             else if (step.startsWith('='))
                 QVERIFY(server->waitFor(step.mid(1)));
+            else if (step == "held")
+                QTRY_VERIFY(node.link->heldBytes() > 0);
             else if (step == "close" || step == "reset")
                 step == "reset" ? server->reset() : server->node()->close();
         }
