@@ -55,6 +55,8 @@ public:
 
     QString nodeName() const { return name; }
     State state() const { return linkState; }
+    // The bus connection's descriptor; -1 before it is made and after the link has ended.
+    qintptr socketDescriptor() const { return socket.socketDescriptor(); }
     // Bytes received and not yet handled: the start of a line whose end has not arrived.
     qint64 heldBytes() const;
 

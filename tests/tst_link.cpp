@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -230,6 +231,7 @@ private slots:
             QVERIFY(server->waitFor("zerlint0>c @IsBusy 0"));
             QCOMPARE(node.ended.size(), 0);
             QCOMPARE(node.link->state(), Orvex::State::Ready);
+            QCOMPARE(keepAlive(int(node.link->socketDescriptor())), (QList<int>{1, 30, 10, 3}));
         } else {
             const QString ending = node.end();
             QVERIFY2(QRegularExpression(end).match(ending).hasMatch(), qPrintable(ending));
@@ -278,6 +280,20 @@ private slots:
     }
 
 private:
+    // The connection's keepalive switch, idle time, probe interval and probe count.
+    static QList<int> keepAlive(int fd)
+    {
+        QList<int> values;
+        for (const auto &[level, option] : {std::pair{SOL_SOCKET, SO_KEEPALIVE}, {IPPROTO_TCP, TCP_KEEPIDLE},
+                                             {IPPROTO_TCP, TCP_KEEPINTVL}, {IPPROTO_TCP, TCP_KEEPCNT}}) {
+            int value = -1;
+            socklen_t length = sizeof value;
+            ::getsockopt(fd, level, option, &value, &length);
+            values << value;
+        }
+        return values;
+    }
+
     // A server that ends each connection the moment it takes it, from a thread of its own so that
     // it is quicker than the link's own look at the new connection.
     void endedOnArrival(bool reset, const QString &end)
