@@ -14,6 +14,11 @@ int keyIndex(int challenge, qsizetype keyCount)
     return int(challenge % keyCount);
 }
 
+void reportDroppedLine()
+{
+    qDebug() << Orvex::tr("Dropped an inbound line longer than %1 bytes").arg(Orvex::MaxLineLength);
+}
+
 } // namespace
 
 Orvex::Orvex()
@@ -224,6 +229,10 @@ void Orvex::dispatchLines()
             discarding = false;   // this was the tail of the dropped line
             continue;
         }
+        if (end - start > MaxLineLength) {   // the same line in pieces would have been dropped
+            reportDroppedLine();
+            continue;
+        }
         if (transport->bytesToWrite() + outbound.size() > OutputHighWater) {
             paused = true;
             break;
@@ -239,7 +248,7 @@ void Orvex::dispatchLines()
 
     if (!paused && (discarding || inbound.size() > MaxLineLength)) {
         if (!discarding)
-            qDebug() << tr("Dropped an inbound line longer than %1 bytes").arg(MaxLineLength);
+            reportDroppedLine();
         discarding = true;
         inbound.clear();
     }

@@ -23,7 +23,7 @@ class Orvex : public QObject
 public:
     enum class State { Unconnected, Connecting, AwaitingChallenge, LoginSent, Ready, Ended };
 
-    // A line without "\n" beyond this is dropped rather than buffered without end.
+    // A line longer than this, without its "\n", is dropped whole rather than buffered without end.
     static constexpr qint64 MaxLineLength = 1 << 20;
     // The challenge is a number; a longer first line is no challenge.
     static constexpr qint64 MaxChallengeLength = 64;
