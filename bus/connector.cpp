@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,6 +40,15 @@ socklen_t socketAddress(const QHostAddress &address, quint16 port, sockaddr_stor
         return sizeof(sockaddr_in6);
     }
     return 0;
+}
+
+void keepAlive(int fd)
+{
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &Connector::KeepAliveIdle, sizeof Connector::KeepAliveIdle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &Connector::KeepAliveInterval, sizeof Connector::KeepAliveInterval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &Connector::KeepAliveProbes, sizeof Connector::KeepAliveProbes);
 }
 
 } // namespace
@@ -98,6 +108,7 @@ void Connector::attempted()
     if (::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length) < 0)
         error = errno;
     if (error == 0) {
+        keepAlive(descriptor);
         emit connected(descriptor);
         return;
     }

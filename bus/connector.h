@@ -19,6 +19,13 @@ class Connector : public QObject
     Q_DISABLE_COPY(Connector)
 
 public:
+    // The connection probes a silent server, so that one that vanished without closing is
+    // found lost within about a minute: probes after this many idle seconds, this many apart,
+    // and this many unanswered end it.
+    static constexpr int KeepAliveIdle = 30;
+    static constexpr int KeepAliveInterval = 10;
+    static constexpr int KeepAliveProbes = 3;
+
     Connector() = default;
     ~Connector() override;
 

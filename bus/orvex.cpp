@@ -14,6 +14,11 @@ int keyIndex(int challenge, qsizetype keyCount)
     return int(challenge % keyCount);
 }
 
+void reportDroppedLine()
+{
+    qDebug() << Orvex::tr("Dropped an inbound line longer than %1 bytes").arg(Orvex::MaxLineLength);
+}
+
 } // namespace
 
 Orvex::Orvex()
@@ -22,6 +27,8 @@ Orvex::Orvex()
     qRegisterMetaType<SMsg>("SMsg");
     qRegisterMetaType<Orvex *>("Orvex*");
     socket.setReadBufferSize(ReadBufferSize);
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, this, &Orvex::loginTimeUp);
     connect(&socket, &QTcpSocket::disconnected, this, &Orvex::socketDisconnected);
     connect(&socket, &QTcpSocket::errorOccurred, this, &Orvex::socketError);
     connect(&connector, &Connector::connected, this, &Orvex::socketConnected);
@@ -75,8 +82,30 @@ void Orvex::attach(QIODevice *device)
 {
     transport = device;
     linkState = State::AwaitingChallenge;
+    awaitLoginStep();
     connect(transport, &QIODevice::readyRead, this, &Orvex::transportReadyRead, Qt::UniqueConnection);
     connect(transport, &QIODevice::bytesWritten, this, &Orvex::transportDrained, Qt::UniqueConnection);
+}
+
+void Orvex::awaitLoginStep()
+{
+    loginDeadline.setRemainingTime(loginTimeLimit);
+    timer.start(loginTimeLimit);
+}
+
+void Orvex::loginTimeUp()
+{
+    if (linkState != State::AwaitingChallenge && linkState != State::LoginSent)
+        return;
+    if (!loginDeadline.hasExpired()) {   // a coarse timer may wake a little early
+        timer.start(std::chrono::ceil<std::chrono::milliseconds>(loginDeadline.remainingTimeAsDuration()));
+        return;
+    }
+    const QString limit = QString::number(loginTimeLimit.count() / 1000.0);
+    if (linkState == State::AwaitingChallenge)
+        end(1, tr("No challenge from the bus server within %1 s").arg(limit));
+    else
+        end(1, tr("No answer to the login from the bus server within %1 s").arg(limit));
 }
 
 void Orvex::end(int status, const QString &why)
@@ -84,6 +113,7 @@ void Orvex::end(int status, const QString &why)
     if (linkState == State::Ended)
         return;
     linkState = State::Ended;
+    timer.stop();
     outbound.clear();
     // Nothing more goes out or comes in; what the socket still held is dropped with it.
     if (transport == &socket)
@@ -125,14 +155,23 @@ void Orvex::transportReadyRead()
 
 void Orvex::readChallenge()
 {
-    const QByteArray line = transport->readLine().simplified();
-    const int challenge = line.toInt(nullptr, 10);
+    // The number is taken from the whole line only: a part of it would select another key.
+    const QByteArray start = transport->peek(MaxChallengeLength + 1);
+    const qsizetype lineEnd = start.indexOf('\n');
+    if (lineEnd < 0) {
+        if (start.size() > MaxChallengeLength)
+            end(1, tr("The challenge line from the bus server is longer than %1 bytes").arg(MaxChallengeLength));
+        return;
+    }
+    transport->skip(lineEnd + 1);
+    const int challenge = start.left(lineEnd).simplified().toInt(nullptr, 10);
     const int index = keyIndex(challenge, keys.size());
     if (index < 0) {
         end(1, tr("Challenge [%1] selects no key").arg(challenge));
         return;
     }
     linkState = State::LoginSent;
+    awaitLoginStep();
     outbound += name;
     outbound += QLatin1Char(' ');
     outbound += keys.at(index);
@@ -143,7 +182,8 @@ void Orvex::readChallenge()
 
 void Orvex::takeLoginAnswer()
 {
-    answerPending = !transport->canReadLine();
+    if (!transport->canReadLine())
+        return;   // the rest of the answer is still to come
     while (transport->canReadLine()) {
         SMsg answer;
         answer.Parse(QString::fromUtf8(transport->readLine()));
@@ -151,6 +191,7 @@ void Orvex::takeLoginAnswer()
             return;
     }
     linkState = State::Ready;
+    timer.stop();
     qDebug() << tr("Logged in to the bus server as %1").arg(name);
     // The priming lines go out together, like the answers to a read.
     holding = true;
@@ -162,7 +203,6 @@ void Orvex::takeLoginAnswer()
 bool Orvex::loginRefused(const SMsg &answer)
 {
     // Serving under a refused login would only look like service; the key or name is wrong.
-    answerPending = false;
     if (answer.from == QLatin1String("System") && answer.command == QLatin1String("@login")
         && answer.params.startsWith(QLatin1String("Er:"))) {
         end(1, tr("The bus server refused the login: %1").arg(answer.params));
@@ -189,6 +229,10 @@ void Orvex::dispatchLines()
             discarding = false;   // this was the tail of the dropped line
             continue;
         }
+        if (end - start > MaxLineLength) {   // the same line in pieces would have been dropped
+            reportDroppedLine();
+            continue;
+        }
         if (transport->bytesToWrite() + outbound.size() > OutputHighWater) {
             paused = true;
             break;
@@ -204,7 +248,7 @@ void Orvex::dispatchLines()
 
     if (!paused && (discarding || inbound.size() > MaxLineLength)) {
         if (!discarding)
-            qDebug() << tr("Dropped an inbound line longer than %1 bytes").arg(MaxLineLength);
+            reportDroppedLine();
         discarding = true;
         inbound.clear();
     }
@@ -221,8 +265,6 @@ void Orvex::transportDrained()
 void Orvex::dispatch(const SMsg &msg)
 {
     if (msg.form == FormIncomplete)
-        return;
-    if (answerPending && loginRefused(msg))   // the rest of a login answer that came in pieces
         return;
     if (msg.form == FormEvent) {
         if (msg.cmdId == VocabChangedIsBusy)

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <chrono>
 
 #include "bus/connector.h"
 #include "bus/smsg.h"
@@ -19,8 +23,12 @@ class Orvex : public QObject
 public:
     enum class State { Unconnected, Connecting, AwaitingChallenge, LoginSent, Ready, Ended };
 
-    // A line without "\n" beyond this is dropped rather than buffered without end.
+    // A line longer than this, without its "\n", is dropped whole rather than buffered without end.
     static constexpr qint64 MaxLineLength = 1 << 20;
+    // The challenge is a number; a longer first line is no challenge.
+    static constexpr qint64 MaxChallengeLength = 64;
+    // How long the link waits for the challenge once connected, and for the answer to its login line.
+    static constexpr std::chrono::milliseconds LoginTimeLimit = std::chrono::seconds(10);
     // What the link takes from the bus connection at a time; the kernel holds the rest.
     static constexpr qint64 ReadBufferSize = MaxLineLength;
     // Above this many unsent output bytes the link stops reading; below the low mark it goes on.
@@ -42,8 +50,13 @@ public:
     void SendCommand(const QString &to, const QString &command, const QString &params);
     void SendEvent(const QString &ch, const QString &text);
 
+    // Shorter waits for a login, for tests; set before connecting.
+    void setLoginTimeLimit(std::chrono::milliseconds limit) { loginTimeLimit = limit; }
+
     QString nodeName() const { return name; }
     State state() const { return linkState; }
+    // The bus connection's descriptor; -1 before it is made and after the link has ended.
+    qintptr socketDescriptor() const { return socket.socketDescriptor(); }
     // Bytes received and not yet handled: the start of a line whose end has not arrived.
     qint64 heldBytes() const;
 
@@ -84,6 +97,8 @@ private:
     void end(int status, const QString &why);
 
     void attach(QIODevice *device);
+    void awaitLoginStep();
+    void loginTimeUp();
     void readChallenge();
     void takeLoginAnswer();
     bool loginRefused(const SMsg &answer);
@@ -100,6 +115,9 @@ private:
     QTcpSocket socket;
     Connector connector;
     QIODevice *transport = nullptr;   // what the link reads and writes: the socket, or a device
+    std::chrono::milliseconds loginTimeLimit = LoginTimeLimit;
+    QDeadlineTimer loginDeadline;   // of the login step awaited
+    QTimer timer;                   // wakes the link at its deadline
     bool discarding = false;    // skipping the tail of an over-long line
     QByteArray inbound;         // what arrived after the last complete line
     QString lineText;           // room for the line being handled, simplified
@@ -107,7 +125,6 @@ private:
     QString outbound;           // lines written and not yet handed to the socket
     bool holding = false;       // outbound lines wait for the end of the inbound ones' handling
     bool paused = false;        // inbound lines wait until the unsent output has drained
-    bool answerPending = false; // the login answer had not arrived whole when the login was taken
 };
 
 Q_DECLARE_METATYPE(Orvex *)

@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <arpa/inet.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -61,6 +62,7 @@ struct InProcess
 
     explicit InProcess(quint16 port)
     {
+        link->setLoginTimeLimit(std::chrono::milliseconds(500));
         body.connectToServer({"127.0.0.1", QString::number(port), "zerlint0", "zerlint0"}, {"k0", "k1", "k2"});
     }
     // The one end reported: "status why"; empty when none came in time.
@@ -129,15 +131,35 @@ private slots:
                               "pmc01.ax3 GetValue\nzerlint0.gap>System _ChangedValue 5\nzerlint0>System _ChangedIsBusy 0\n");
     }
 
+    // A line of up to 1 MiB without its line end is handled, a longer one dropped whole, however it comes.
+    void partialAndOverLongLines_data()
+    {
+        QTest::addColumn<QByteArrayList>("pieces");
+        QTest::addColumn<QStringList>("raised");
+        QTest::addColumn<bool>("dropped");
+        const QByteArray bound = QByteArray("c>n Help 3").leftJustified(Orvex::MaxLineLength, ' ');
+        const QByteArray next = "c>n Help 5\n";
+        const QStringList third{"AskHelp 3"}, fifth{"AskHelp 5"};
+        QTest::newRow("a line in pieces") << QByteArrayList{"a>n Help 1\nb>n Help 2\nc>n Help ", "3\n"}
+                                          << QStringList{"AskHelp 1", "AskHelp 2", "AskHelp 3"} << false;
+        QTest::newRow("the bound, then its end") << QByteArrayList{bound, "\n"} << third << false;
+        QTest::newRow("the bound with its end") << QByteArrayList{bound + "\n"} << third << false;
+        QTest::newRow("the bound, then more and its end") << QByteArrayList{bound, " \n" + next} << fifth << true;
+        QTest::newRow("beyond the bound with its end") << QByteArrayList{bound + " \n" + next} << fifth << true;
+        QTest::newRow("beyond the bound, the tail in pieces")
+            << QByteArrayList{"c>n Help ", QByteArray(1 << 20, 'x'), " y>n Help 4", "\n" + next} << fifth << true;
+    }
     void partialAndOverLongLines()
     {
-        pipe.feed("a>n Help 1\nb>n Help 2\nc>n Help ");
-        QCOMPARE(seen, (QStringList{"AskHelp 1", "AskHelp 2"}));   // the third waits for its end
-        QTest::ignoreMessage(QtDebugMsg, "\"Dropped an inbound line longer than 1048576 bytes\"");
-        pipe.feed(QByteArray(1 << 20, 'x'));   // past the bound with no line end: dropped
-        QCOMPARE(link.heldBytes(), 0);
-        pipe.feed(" y>n Help 4\nc>n Help 5\n");   // the dropped line's tail, then a whole line
-        QCOMPARE(seen, (QStringList{"AskHelp 1", "AskHelp 2", "AskHelp 5"}));
+        QFETCH(QByteArrayList, pieces);
+        QFETCH(bool, dropped);
+        if (dropped)
+            QTest::ignoreMessage(QtDebugMsg, "\"Dropped an inbound line longer than 1048576 bytes\"");
+        for (const QByteArray &piece : pieces) {
+            pipe.feed(piece);
+            QVERIFY(link.heldBytes() <= Orvex::MaxLineLength);
+        }
+        QTEST(seen, "raised");
     }
 
     // Above the high mark of unsent output the link reads nothing more, until it is below the low one.
@@ -155,7 +177,8 @@ private slots:
     // key, a refused login ends it with status 1, a connection lost at any step with status 0, once.
     void session_data()
     {
-        QTest::addColumn<QByteArrayList>("steps");   // "<" sent, ">" the next line, "=" a line to come
+        // "<" sent, ">" the next line, "=" a line to come, "held": the link holds what was sent
+        QTest::addColumn<QByteArrayList>("steps");
         QTest::addColumn<QString>("end");   // a pattern; empty: it serves
         QTest::addColumn<int>("ready");
         const QByteArray ok = "<System>zerlint0 @login Ok:\n", primed = "=pmc01.ax1 GetValue";
@@ -165,11 +188,23 @@ private slots:
         QTest::newRow("beyond 32 bits") << QByteArrayList{"<4294967303\n", ">zerlint0 k0", ok} << "" << 1;
         QTest::newRow("leading zero, decimal all the same") << QByteArrayList{"<010\n", ">zerlint0 k1", ok} << "" << 1;
         QTest::newRow("negative challenge") << QByteArrayList{"<-5\n"} << "^1 Challenge \\[-5\\] selects no key$" << 0;
+        QTest::newRow("challenge in pieces")
+            << QByteArrayList{"<123", "held", "<457\n", ">zerlint0 k1", ok, primed} << "" << 1;
+        QTest::newRow("challenge of 64 bytes")
+            << QByteArrayList{"<" + QByteArray("7").rightJustified(64) + "\n", ">zerlint0 k1", ok, primed} << "" << 1;
+        const QString longChallenge = "^1 The challenge line from the bus server is longer than 64 bytes$";
+        const QByteArray longNumber = "<" + QByteArray(65, '1');
+        QTest::newRow("challenge of 65 bytes") << QByteArrayList{longNumber + "\n"} << longChallenge << 0;
+        QTest::newRow("65 bytes, no line end yet") << QByteArrayList{longNumber} << longChallenge << 0;
+        QTest::newRow("no challenge") << QByteArrayList{} << "^1 No challenge from the bus server within 0.5 s$" << 0;
+        QTest::newRow("half an answer, then nothing")
+            << QByteArrayList{"<0\n", ">zerlint0 k0", "<System>zerlint0 @login Ok:"}
+            << "^1 No answer to the login from the bus server within 0.5 s$" << 0;
         QTest::newRow("login refused")
             << QByteArrayList{"<1\n", ">zerlint0 k1", "<System>zerlint0 @login Er: Wrong key\n"} << refused << 0;
         QTest::newRow("refusal in pieces")
-            << QByteArrayList{"<1\n", ">zerlint0 k1", "<System>zerlint0 @log", primed, "<in Er: Wrong key\nc>zerlint0 IsBusy\n"}
-            << refused << 1;
+            << QByteArrayList{"<1\n", ">zerlint0 k1", "<System>zerlint0 @log", "held",
+                              "<in Er: Wrong key\nc>zerlint0 IsBusy\n"} << refused << 0;
         QTest::newRow("a refusal after the answer is none")
             << QByteArrayList{"<1\n", ">zerlint0 k1", ok, primed, "<System>zerlint0 @login Er: late\n"} << "" << 1;
         QTest::newRow("nor one from another sender")
@@ -191,11 +226,11 @@ private slots:
     {
         QFETCH(QByteArrayList, steps);
         QFETCH(QString, end);
-        if (steps.first() == "arrival")
+        if (steps.value(0) == "arrival")
             return endedOnArrival(steps.last() == "reset", end);
         std::optional<FakeBus> server(std::in_place);
         const quint16 port = server->port();
-        if (steps.first() == "nobody")
+        if (steps.value(0) == "nobody")
             server.reset();
         InProcess node(port);
         QVERIFY(!server || server->waitForNode());
@@ -206,6 +241,8 @@ private slots:
                 QCOMPARE(server->nextLine(), step.mid(1));
             else if (step.startsWith('='))
                 QVERIFY(server->waitFor(step.mid(1)));
+            else if (step == "held")
+                QTRY_VERIFY(node.link->heldBytes() > 0);
             else if (step == "close" || step == "reset")
                 step == "reset" ? server->reset() : server->node()->close();
         }
@@ -214,6 +251,7 @@ private slots:
             QVERIFY(server->waitFor("zerlint0>c @IsBusy 0"));
             QCOMPARE(node.ended.size(), 0);
             QCOMPARE(node.link->state(), Orvex::State::Ready);
+            QCOMPARE(keepAlive(int(node.link->socketDescriptor())), (QList<int>{1, 30, 10, 3}));
         } else {
             const QString ending = node.end();
             QVERIFY2(QRegularExpression(end).match(ending).hasMatch(), qPrintable(ending));
@@ -262,6 +300,20 @@ private slots:
     }
 
 private:
+    // The connection's keepalive switch, idle time, probe interval and probe count.
+    static QList<int> keepAlive(int fd)
+    {
+        QList<int> values;
+        for (const auto &[level, option] : {std::pair{SOL_SOCKET, SO_KEEPALIVE}, {IPPROTO_TCP, TCP_KEEPIDLE},
+                                             {IPPROTO_TCP, TCP_KEEPINTVL}, {IPPROTO_TCP, TCP_KEEPCNT}}) {
+            int value = -1;
+            socklen_t length = sizeof value;
+            ::getsockopt(fd, level, option, &value, &length);
+            values << value;
+        }
+        return values;
+    }
+
     // A server that ends each connection the moment it takes it, from a thread of its own so that
     // it is quicker than the link's own look at the new connection.
     void endedOnArrival(bool reset, const QString &end)
