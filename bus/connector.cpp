@@ -53,24 +53,51 @@ void keepAlive(int fd)
 
 } // namespace
 
+Connector::Connector()
+{
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, this, &Connector::timeUp);
+}
+
 Connector::~Connector()
 {
+    stop();
+}
+
+void Connector::open(const QString &host, quint16 port, std::chrono::milliseconds timeLimit)
+{
+    this->port = port;
+    done = false;
+    limit.start(timeLimit);
+    QHostInfo::lookupHost(host, this, &Connector::hostFound);
+}
+
+void Connector::stop()
+{
+    done = true;
+    limit.stop();
+    candidates.clear();
     if (pending) {
         pending.reset();
         ::close(descriptor);
     }
 }
 
-void Connector::open(const QString &host, quint16 port)
+void Connector::timeUp()
 {
-    this->port = port;
-    QHostInfo::lookupHost(host, this, &Connector::hostFound);
+    if (done)
+        return;
+    stop();
+    emit failed(errorText(ETIMEDOUT));
 }
 
 void Connector::hostFound(const QHostInfo &info)
 {
+    if (done)
+        return;   // the time was up first
     candidates = info.addresses();
     if (info.error() != QHostInfo::NoError || candidates.isEmpty()) {
+        stop();
         emit failed(info.errorString());
         return;
     }
@@ -96,6 +123,7 @@ void Connector::tryNext()
         if (fd >= 0)
             ::close(fd);
     }
+    stop();
     emit failed(errorText(error ? error : ECONNREFUSED));
 }
 
@@ -109,12 +137,15 @@ void Connector::attempted()
         error = errno;
     if (error == 0) {
         keepAlive(descriptor);
+        stop();
         emit connected(descriptor);
         return;
     }
     ::close(descriptor);
-    if (error == ECONNRESET || error == EPIPE)
+    if (error == ECONNRESET || error == EPIPE) {
+        stop();
         emit dropped(errorText(error));
+    }
     else
         tryNext();
 }

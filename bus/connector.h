@@ -5,6 +5,9 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
+
+#include <chrono>
 
 #include <memory>
 
@@ -26,10 +29,14 @@ public:
     static constexpr int KeepAliveInterval = 10;
     static constexpr int KeepAliveProbes = 3;
 
-    Connector() = default;
+    // The host lookup and the attempts together take at most this long.
+    static constexpr std::chrono::milliseconds ConnectTimeLimit{10000};
+
+    Connector();
     ~Connector() override;
 
-    void open(const QString &host, quint16 port);
+    // Within the time limit (ConnectTimeLimit unless given).
+    void open(const QString &host, quint16 port, std::chrono::milliseconds timeLimit = ConnectTimeLimit);
 
 signals:
     // The descriptor of the connection made; whoever takes it owns it.
@@ -43,9 +50,14 @@ private:
     void hostFound(const QHostInfo &info);
     void tryNext();
     void attempted();
+    void timeUp();
+    // Ends the work: stops the timer and lets go of an attempt in progress.
+    void stop();
 
     quint16 port = 0;
     QList<QHostAddress> candidates;   // addresses not tried yet
     std::unique_ptr<QSocketNotifier> pending;
     int descriptor = -1;               // of the attempt in progress
+    QTimer limit;
+    bool done = false;
 };

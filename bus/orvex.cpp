@@ -6,14 +6,6 @@
 
 namespace {
 
-// Index into a key list of the given size for a challenge; -1 when none can be chosen.
-int keyIndex(int challenge, qsizetype keyCount)
-{
-    if (keyCount <= 0 || challenge < 0)
-        return -1;
-    return int(challenge % keyCount);
-}
-
 void reportDroppedLine()
 {
     qDebug() << Orvex::tr("Dropped an inbound line longer than %1 bytes").arg(Orvex::MaxLineLength);
@@ -60,7 +52,7 @@ void Orvex::connectToServer(const QString &name, const QStringList &keys, const 
     serverHost = host;
     serverPort = port;
     linkState = State::Connecting;
-    connector.open(host, port);
+    connector.open(host, port, connectTimeLimit);
 }
 
 void Orvex::socketConnected(qintptr descriptor)
@@ -85,27 +77,6 @@ void Orvex::attach(QIODevice *device)
     awaitLoginStep();
     connect(transport, &QIODevice::readyRead, this, &Orvex::transportReadyRead, Qt::UniqueConnection);
     connect(transport, &QIODevice::bytesWritten, this, &Orvex::transportDrained, Qt::UniqueConnection);
-}
-
-void Orvex::awaitLoginStep()
-{
-    loginDeadline.setRemainingTime(loginTimeLimit);
-    timer.start(loginTimeLimit);
-}
-
-void Orvex::loginTimeUp()
-{
-    if (linkState != State::AwaitingChallenge && linkState != State::LoginSent)
-        return;
-    if (!loginDeadline.hasExpired()) {   // a coarse timer may wake a little early
-        timer.start(std::chrono::ceil<std::chrono::milliseconds>(loginDeadline.remainingTimeAsDuration()));
-        return;
-    }
-    const QString limit = QString::number(loginTimeLimit.count() / 1000.0);
-    if (linkState == State::AwaitingChallenge)
-        end(1, tr("No challenge from the bus server within %1 s").arg(limit));
-    else
-        end(1, tr("No answer to the login from the bus server within %1 s").arg(limit));
 }
 
 void Orvex::end(int status, const QString &why)
@@ -151,64 +122,6 @@ void Orvex::transportReadyRead()
     default:
         break;
     }
-}
-
-void Orvex::readChallenge()
-{
-    // The number is taken from the whole line only: a part of it would select another key.
-    const QByteArray start = transport->peek(MaxChallengeLength + 1);
-    const qsizetype lineEnd = start.indexOf('\n');
-    if (lineEnd < 0) {
-        if (start.size() > MaxChallengeLength)
-            end(1, tr("The challenge line from the bus server is longer than %1 bytes").arg(MaxChallengeLength));
-        return;
-    }
-    transport->skip(lineEnd + 1);
-    const int challenge = start.left(lineEnd).simplified().toInt(nullptr, 10);
-    const int index = keyIndex(challenge, keys.size());
-    if (index < 0) {
-        end(1, tr("Challenge [%1] selects no key").arg(challenge));
-        return;
-    }
-    linkState = State::LoginSent;
-    awaitLoginStep();
-    outbound += name;
-    outbound += QLatin1Char(' ');
-    outbound += keys.at(index);
-    outbound += QLatin1Char('\n');
-    lineWritten();
-    qDebug() << tr("Login line written as %1").arg(name);
-}
-
-void Orvex::takeLoginAnswer()
-{
-    if (!transport->canReadLine())
-        return;   // the rest of the answer is still to come
-    while (transport->canReadLine()) {
-        SMsg answer;
-        answer.Parse(QString::fromUtf8(transport->readLine()));
-        if (loginRefused(answer))
-            return;
-    }
-    linkState = State::Ready;
-    timer.stop();
-    qDebug() << tr("Logged in to the bus server as %1").arg(name);
-    // The priming lines go out together, like the answers to a read.
-    holding = true;
-    emit ConnectionIsReady(this);
-    holding = false;
-    flushOutbound();
-}
-
-bool Orvex::loginRefused(const SMsg &answer)
-{
-    // Serving under a refused login would only look like service; the key or name is wrong.
-    if (answer.from == QLatin1String("System") && answer.command == QLatin1String("@login")
-        && answer.params.startsWith(QLatin1String("Er:"))) {
-        end(1, tr("The bus server refused the login: %1").arg(answer.params));
-        return true;
-    }
-    return false;
 }
 
 void Orvex::dispatchLines()

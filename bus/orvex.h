@@ -50,8 +50,9 @@ public:
     void SendCommand(const QString &to, const QString &command, const QString &params);
     void SendEvent(const QString &ch, const QString &text);
 
-    // Shorter waits for a login, for tests; set before connecting.
+    // Shorter waits for connecting and for a login, for tests; set before connecting.
     void setLoginTimeLimit(std::chrono::milliseconds limit) { loginTimeLimit = limit; }
+    void setConnectTimeLimit(std::chrono::milliseconds limit) { connectTimeLimit = limit; }
 
     QString nodeName() const { return name; }
     State state() const { return linkState; }
@@ -116,6 +117,7 @@ private:
     Connector connector;
     QIODevice *transport = nullptr;   // what the link reads and writes: the socket, or a device
     std::chrono::milliseconds loginTimeLimit = LoginTimeLimit;
+    std::chrono::milliseconds connectTimeLimit = Connector::ConnectTimeLimit;
     QDeadlineTimer loginDeadline;   // of the login step awaited
     QTimer timer;                   // wakes the link at its deadline
     bool discarding = false;    // skipping the tail of an over-long line

@@ -40,7 +40,8 @@ protected:
     {
         const QByteArray taken = pending.left(qsizetype(maxSize));
         pending.remove(0, taken.size());
-        std::memcpy(data, taken.constData(), size_t(taken.size()));
+        if (data && !taken.isEmpty())   // no buffer: the bytes are skipped
+            std::memcpy(data, taken.constData(), size_t(taken.size()));
         return taken.size();
     }
     qint64 writeData(const char *data, qint64 size) override
@@ -86,11 +87,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    // Pieces as they arrive, split at 0x01; the challenge is the first line of the first piece.
+    // Pieces as they arrive, split at 0x01; the challenge is the first whole line, however it came.
     const QList<QByteArray> pieces = QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\x01');
-    const qsizetype eol = pieces[0].indexOf('\n');
-    const QByteArray challengeLine = eol < 0 ? pieces[0] : pieces[0].left(eol + 1);
-    const int challenge = challengeLine.simplified().toInt();
+    const QByteArray all = pieces.join();
+    const qsizetype eol = all.indexOf('\n');
+    const int challenge = all.left(eol).simplified().toInt();
     Wire wire;
     auto *link = new Orvex;
     link->attach(QStringLiteral("zerlint0"), {QStringLiteral("k0"), QStringLiteral("k1")}, &wire);
@@ -99,6 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QObject::connect(&body, &Body::finished, [&ended](int status) { ended.append(status); });
     for (const QByteArray &piece : pieces)
         wire.feed(piece);
+    if (eol < 0 || eol > Orvex::MaxChallengeLength) {   // no challenge line, or one too long: nothing is said
+        require(wire.written.isEmpty());
+        return 0;
+    }
     if (challenge < 0) {   // selects no key: the link ends and says nothing
         require(wire.written.isEmpty() && ended == QList<int>{1});
         return 0;
@@ -113,9 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The lines as the node splits them, after the challenge: whom a reply may answer, and the
     // controller lines that the client commands to aliases may cause, besides the priming.
-    QByteArray stream = pieces[0].mid(challengeLine.size());
-    for (qsizetype i = 1; i < pieces.size(); ++i)
-        stream += pieces[i];
+    const QByteArray stream = all.mid(eol + 1);
     QSet<QByteArray> askers;
     QHash<QByteArray, int> budget = {{"GetValue", Proxies}, {"flgon", 2 * Proxies}};
     for (const QByteArray &line : stream.split('\n')) {
