@@ -15,6 +15,7 @@ struct ParamEntry
     QString rest;
     SourceLine origin;   // where it was defined; no file for the command line
 };
+Q_DECLARE_TYPEINFO(ParamEntry, Q_RELOCATABLE_TYPE);
 
 // Every entry in the order added, with an exact and an upper-case index of the latest values.
 class ParamStore
@@ -44,21 +45,19 @@ public:
     const QList<ParamEntry> &allEntries() const { return entries; }
 
 private:
-    // Distinct keys, each with the latest value given to it.
-    struct Index
+    // The latest value given to a key, and the key's upper-case form.
+    struct Latest
     {
-        QList<QString> values;
-        QHash<QString, qsizetype> position;
-
-        void setLatest(const QString &key, const QString &value);
-        QString lookup(const QString &key, const QString &defaultValue) const;
+        QString value;
+        QString upperKey;
     };
 
     bool readFileOnce(const QString &fileName);
+    void readLine(QStringView line, const SourceLine &here);
 
     QList<ParamEntry> entries;
-    Index exactIndex;
-    Index upperIndex;
+    QHash<QString, Latest> exactIndex;
+    QHash<QString, QString> upperIndex;   // the latest value of each upper-case form
     QStringList reading;   // files of the INCLUDE chain now open, to stop cycles
     qint64 bytesRead = 0;
     QString chosenFile;
