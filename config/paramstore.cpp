@@ -111,7 +111,7 @@ bool ParamStore::readFileOnce(const QString &fileName)
     QString line;
     const SourceLine including = Diagnostic::source();
     SourceLine here{fileName, 0};
-    while (from < bytes.size()) {
+    while (from < bytes.size() && !full) {
         qsizetype end = bytes.indexOf('\n', from);
         end = end < 0 ? bytes.size() : end + 1;
         const QByteArrayView raw(bytes.constData() + from, end - from);
@@ -120,6 +120,11 @@ bool ParamStore::readFileOnce(const QString &fileName)
         if (blankBytes(raw))
             continue;
         Diagnostic::setSource(here);
+        if (raw.size() - (raw.endsWith("\r\n") ? 2 : raw.endsWith('\n')) > MaxLineLength) {
+            Diagnostic() << "Config line" << here.line << "longer than" << MaxLineLength << "bytes, not read : "
+                         << fileName;
+            continue;
+        }
         line.resize(raw.size());
         line.truncate(decoder.appendToBuffer(line.data(), raw) - line.constData());
         if (line.endsWith(QLatin1Char('\n')))
@@ -139,11 +144,35 @@ void ParamStore::readLine(QStringView line, const SourceLine &here)
     QString key;
     const QStringView rest = takeItem(text, key);
     QString value;
-    takeItem(rest, value);
-    if (key.toUpper() == QLatin1String("INCLUDE"))
+    if (key.toUpper() == QLatin1String("INCLUDE")) {
+        if (++includes > MaxIncludes) {
+            if (includes == MaxIncludes + 1) {
+                takeItem(rest, value);
+                Diagnostic() << "More than" << MaxIncludes << "INCLUDEs, this and later ones not read : " << value;
+            }
+            return;
+        }
+        takeItem(rest, value);
         readFile(value);
-    else
-        addEntry(key, value, rest.toString(), here);
+        return;
+    }
+    if (entriesRead >= MaxEntries) {
+        Diagnostic() << "More than" << MaxEntries << "entries, line" << here.line << "and later not read : "
+                     << here.file;
+        full = true;
+        return;
+    }
+    takeItem(rest, value);
+    const qsizetype kept = key.size() + value.size() + rest.size();
+    if (entryText + kept > MaxEntryText) {
+        Diagnostic() << "More than" << MaxEntryText << "characters in entries, line" << here.line
+                     << "and later not read : " << here.file;
+        full = true;
+        return;
+    }
+    ++entriesRead;
+    entryText += kept;
+    addEntry(key, value, rest.toString(), here);
 }
 
 void ParamStore::addEntry(const QString &key, const QString &value, const QString &rest,

@@ -21,10 +21,14 @@ Q_DECLARE_TYPEINFO(ParamEntry, Q_RELOCATABLE_TYPE);
 class ParamStore
 {
 public:
-    // Bounds on what configuration files may bring in.
+    // Bounds on what configuration files may bring in, and on what the store keeps of them.
     static constexpr qsizetype MaxIncludeDepth = 32;      // files open at once along an INCLUDE chain
     static constexpr qint64 MaxFileSize = 16 << 20;       // bytes of one file
     static constexpr qint64 MaxTotalSize = 64 << 20;      // bytes of all files together
+    static constexpr qsizetype MaxIncludes = 1000;        // INCLUDE lines followed, found or not
+    static constexpr qsizetype MaxLineLength = 4 << 10;   // bytes of one line
+    static constexpr qsizetype MaxEntries = 100000;       // entries read from files
+    static constexpr qsizetype MaxEntryText = 16 << 20;   // characters of their keys, values and rests
 
     // The command line, then the file named by the last of the file options (the default
     // when none is given); an option given without a name reads no file.
@@ -60,6 +64,10 @@ private:
     QHash<QString, QString> upperIndex;   // the latest value of each upper-case form
     QStringList reading;   // files of the INCLUDE chain now open, to stop cycles
     qint64 bytesRead = 0;
+    qsizetype includes = 0;
+    qsizetype entriesRead = 0;
+    qsizetype entryText = 0;
+    bool full = false;     // an entry bound was reached: nothing more is read
     QString chosenFile;
 };
 
