@@ -2,14 +2,30 @@
 
 namespace {
 
-QList<Finding> *gFindings = nullptr;
+Findings *gFindings = nullptr;
 SourceLine gSource;
+bool gLimited = false;
+qsizetype gProblems = 0;   // problems reported since the log was limited
 
 } // namespace
+
+void Findings::add(const SourceLine &where, const QString &text)
+{
+    const size_t hash = qHashMulti(0, where.file, where.line, text);
+    if (seen.contains(hash))
+        return;
+    seen.insert(hash);
+    if (first.size() < Diagnostic::MaxShown)
+        first.append(Finding{where, text});
+    else
+        ++more;
+}
 
 Diagnostic::Diagnostic(Kind kind)
 {
     if (!gFindings) {
+        if (kind == Problem && gLimited && ++gProblems > MaxShown)
+            return;
         stream.emplace(QMessageLogger().debug());
     } else if (kind == Problem) {
         kept = true;
@@ -25,12 +41,25 @@ Diagnostic::~Diagnostic()
         return;
     if (text.endsWith(QLatin1Char(' ')))
         text.chop(1);
-    gFindings->append(Finding{gSource, text});
+    gFindings->add(gSource, text);
 }
 
-void Diagnostic::collectInto(QList<Finding> *findings)
+void Diagnostic::collectInto(Findings *findings)
 {
     gFindings = findings;
+}
+
+void Diagnostic::limitLog()
+{
+    gLimited = true;
+    gProblems = 0;
+}
+
+void Diagnostic::endLimit()
+{
+    if (gLimited && gProblems > MaxShown)
+        qDebug() << "Configuration diagnostics beyond the first" << MaxShown << "not written : " << gProblems - MaxShown;
+    gLimited = false;
 }
 
 void Diagnostic::setSource(const SourceLine &where)

@@ -17,7 +17,7 @@ bool isItemSpace(QChar c)
 
 } // namespace
 
-QString stripComment(const QString &line)
+QStringView stripComment(QStringView line)
 {
     bool inside = false;
     for (qsizetype i = 0; i < line.size(); ++i) {
@@ -25,36 +25,51 @@ QString stripComment(const QString &line)
         if (c == QLatin1Char('"') || c == QLatin1Char('\''))
             inside = !inside;
         else if (c == QLatin1Char('#') && !inside)
-            return line.left(i);
+            return line.first(i);
     }
     return line;
 }
 
-QString takeItem(const QString &text, QString &item)
+QString stripComment(const QString &line)
 {
-    item.clear();
+    const QStringView kept = stripComment(QStringView(line));
+    return kept.size() == line.size() ? line : kept.toString();
+}
+
+QStringView takeItem(QStringView text, QString &item)
+{
     qsizetype start = 0;
     while (start < text.size() && isItemSpace(text.at(start)))
         ++start;
-    if (start >= text.size())
-        return QString();
+    if (start >= text.size()) {
+        item.clear();
+        return {};
+    }
 
     if (text.at(start) == QLatin1Char('"')) {
         const qsizetype close = text.indexOf(QLatin1Char('"'), start + 1);
         if (close < 0) {
             Diagnostic() << QStringLiteral("In a line [%1] item is started from quote but not ended by quote").arg(text);
-            item = text.mid(start + 1);
-            return QString();
+            item = text.sliced(start + 1).toString();
+            return {};
         }
-        item = text.mid(start + 1, close - start - 1);
-        return text.mid(close + 1);
+        item = text.sliced(start + 1, close - start - 1).toString();
+        return text.sliced(close + 1);
     }
 
     qsizetype end = start;
     while (end < text.size() && !isItemSpace(text.at(end)))
         ++end;
-    item = text.mid(start, end - start);
-    if (item.endsWith(QLatin1Char('"')))
+    if (text.at(end - 1) == QLatin1Char('"'))
         Diagnostic() << QStringLiteral("In a line [%1] item is started from not quote but ended by quote").arg(text);
-    return end < text.size() ? text.mid(end) : QString();
+    item = text.sliced(start, end - start).toString();
+    return text.sliced(end);
+}
+
+QString takeItem(const QString &text, QString &item)
+{
+    QString found;   // text may be item itself
+    const QString rest = takeItem(QStringView(text), found).toString();
+    item = std::move(found);
+    return rest;
 }

@@ -2,7 +2,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTextStream>
+#include <QStringDecoder>
+
+#include <algorithm>
 
 #include "config/items.h"
 
@@ -16,6 +18,7 @@ void ParamStore::init(int argc, char **argv, const QString &defaultFileName, con
         chosenFile = getIgnoreCase(option, chosenFile);
     if (!chosenFile.isEmpty())
         readFile(chosenFile);
+    entries.squeeze();   // the store is only read from here on
 }
 
 void ParamStore::parseCommandLine(int argc, char **argv)
@@ -60,13 +63,28 @@ bool ParamStore::readFile(const QString &fileName)
     return opened;
 }
 
+namespace {
+
+// Nothing but ASCII white space before the end or a comment: blank without decoding.
+bool blankBytes(QByteArrayView line)
+{
+    for (const char c : line) {
+        if (c == '#')
+            return true;
+        if (c != ' ' && (c < '\t' || c > '\r'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 bool ParamStore::readFileOnce(const QString &fileName)
 {
     QFile file(fileName);
     // An empty name fails like a missing file, without Qt's own warning on the log; so does
     // anything but a regular file, which could block the node or never end.
-    if (fileName.isEmpty() || !QFileInfo(fileName).isFile()
-        || !file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    if (fileName.isEmpty() || !QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly)) {
         Diagnostic() << "Can't open config file : " << fileName;
         return false;
     }
@@ -75,69 +93,116 @@ bool ParamStore::readFileOnce(const QString &fileName)
         return false;
     }
     bytesRead += file.size();
-    QTextStream in(&file);
+    // Whole, as long as it was when opened: a file that grows meanwhile is cut there.
+    QByteArray bytes(file.size(), Qt::Uninitialized);
+    bytes.truncate(qMax<qint64>(file.read(bytes.data(), bytes.size()), 0));
+    file.close();
+    qsizetype from = 0;
+    const auto encoding = QStringConverter::encodingForData(bytes);
+    if (encoding == QStringConverter::Utf8)
+        from = 3;   // its byte-order mark
+    else if (encoding)   // UTF-16 or UTF-32, by its byte-order mark
+        bytes = QString(QStringDecoder(*encoding).decode(bytes)).toUtf8();
+
+    // Each line goes to the decoder with its line end, so that a broken sequence ends where the
+    // line does and one cut off at the end of the file is dropped, as in a text stream; like
+    // one, the reader drops every carriage return once decoded.
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
     QString line;
     const SourceLine including = Diagnostic::source();
     SourceLine here{fileName, 0};
-    // A file that grows while it is read is cut at the bound.
-    while (file.pos() <= MaxFileSize && in.readLineInto(&line)) {
+    while (from < bytes.size() && !full) {
+        qsizetype end = bytes.indexOf('\n', from);
+        end = end < 0 ? bytes.size() : end + 1;
+        const QByteArrayView raw(bytes.constData() + from, end - from);
+        from = end;
         ++here.line;
-        Diagnostic::setSource(here);
-        const QString text = stripComment(line);
-        if (text.trimmed().isEmpty())
+        if (blankBytes(raw))
             continue;
-        QString key;
-        QString value;
-        const QString rest = takeItem(text, key);
-        takeItem(rest, value);
-        if (key.toUpper() == QLatin1String("INCLUDE"))
-            readFile(value);
-        else
-            addEntry(key, value, rest, here);
+        Diagnostic::setSource(here);
+        if (raw.size() - (raw.endsWith("\r\n") ? 2 : raw.endsWith('\n')) > MaxLineLength) {
+            Diagnostic() << "Config line" << here.line << "longer than" << MaxLineLength << "bytes, not read : "
+                         << fileName;
+            continue;
+        }
+        line.resize(raw.size());
+        line.truncate(decoder.appendToBuffer(line.data(), raw) - line.constData());
+        if (line.endsWith(QLatin1Char('\n')))
+            line.chop(1);
+        line.remove(QLatin1Char('\r'));
+        readLine(line, here);
     }
     Diagnostic::setSource(including);
-    file.close();
     return true;
 }
 
-void ParamStore::Index::setLatest(const QString &key, const QString &value)
+void ParamStore::readLine(QStringView line, const SourceLine &here)
 {
-    const auto found = position.constFind(key);
-    if (found != position.constEnd()) {
-        values[*found] = value;
+    const QStringView text = stripComment(line);
+    if (text.trimmed().isEmpty())
+        return;
+    QString key;
+    const QStringView rest = takeItem(text, key);
+    QString value;
+    if (key.toUpper() == QLatin1String("INCLUDE")) {
+        if (++includes > MaxIncludes) {
+            if (includes == MaxIncludes + 1) {
+                takeItem(rest, value);
+                Diagnostic() << "More than" << MaxIncludes << "INCLUDEs, this and later ones not read : " << value;
+            }
+            return;
+        }
+        takeItem(rest, value);
+        readFile(value);
         return;
     }
-    position.insert(key, values.size());
-    values.append(value);
-}
-
-QString ParamStore::Index::lookup(const QString &key, const QString &defaultValue) const
-{
-    const auto found = position.constFind(key);
-    return found == position.constEnd() ? defaultValue : values.at(*found);
+    if (entriesRead >= MaxEntries) {
+        Diagnostic() << "More than" << MaxEntries << "entries, line" << here.line << "and later not read : "
+                     << here.file;
+        full = true;
+        return;
+    }
+    takeItem(rest, value);
+    const qsizetype kept = key.size() + value.size() + rest.size();
+    if (entryText + kept > MaxEntryText) {
+        Diagnostic() << "More than" << MaxEntryText << "characters in entries, line" << here.line
+                     << "and later not read : " << here.file;
+        full = true;
+        return;
+    }
+    ++entriesRead;
+    entryText += kept;
+    addEntry(key, value, rest.toString(), here);
 }
 
 void ParamStore::addEntry(const QString &key, const QString &value, const QString &rest,
                           const SourceLine &origin)
 {
-    exactIndex.setLatest(key, value);
-    upperIndex.setLatest(key.toUpper(), value);
-    entries.append(ParamEntry{key, value, rest, origin});
+    auto found = exactIndex.find(key);
+    if (found == exactIndex.end())
+        found = exactIndex.insert(key, Latest{value, key.toUpper()});
+    else
+        found->value = value;
+    upperIndex.insert(found->upperKey, value);
+    // The index's copy of the key: the entries of one key share its text.
+    entries.append(ParamEntry{found.key(), value, rest, origin});
 }
 
 QString ParamStore::get(const QString &key, const QString &defaultValue) const
 {
-    return exactIndex.lookup(key, defaultValue);
+    const auto found = exactIndex.constFind(key);
+    return found == exactIndex.constEnd() ? defaultValue : found->value;
 }
 
 QString ParamStore::getIgnoreCase(const QString &key, const QString &defaultValue) const
 {
-    return upperIndex.lookup(key.toUpper(), defaultValue);
+    return upperIndex.value(key.toUpper(), defaultValue);
 }
 
 QList<ParamEntry> ParamStore::entriesOf(const QString &key) const
 {
     QList<ParamEntry> found;
+    found.reserve(std::count_if(entries.cbegin(), entries.cend(), [&key](const ParamEntry &e) { return e.key == key; }));
     for (const ParamEntry &e : entries) {
         if (e.key == key)
             found.append(e);

@@ -1,7 +1,6 @@
 #include "node/check.h"
 
 #include <QHash>
-#include <QSet>
 #include <QTextStream>
 
 #include <algorithm>
@@ -45,12 +44,12 @@ int editDistance(const QString &a, const QString &b)
     return d[n][m];
 }
 
-void report(QList<Finding> &findings, const SourceLine &where, const QString &text)
+void report(Findings &findings, const SourceLine &where, const QString &text)
 {
-    findings.append(Finding{where, text});
+    findings.add(where, text);
 }
 
-void checkKeys(QList<Finding> &findings)
+void checkKeys(Findings &findings)
 {
     for (const ParamEntry &entry : gParams.allEntries()) {
         if (entry.origin.file.isEmpty() || knownKeys().contains(entry.key))
@@ -65,7 +64,7 @@ void checkKeys(QList<Finding> &findings)
     }
 }
 
-void checkDefinitions(QList<Finding> &findings)
+void checkDefinitions(Findings &findings)
 {
     for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("PM"))) {
         Diagnostic::setSource(entry.origin);
@@ -94,7 +93,7 @@ void checkDefinitions(QList<Finding> &findings)
     }
 }
 
-void checkBus(QList<Finding> &findings, QTextStream &out)
+void checkBus(Findings &findings, QTextStream &out)
 {
     if (const ParamEntry *port = gParams.latest(QStringLiteral("ORVEX_PORT"))) {
         bool ok = false;
@@ -145,7 +144,7 @@ QString nearestKey(const QString &key)
     return best;
 }
 
-int checkConfiguration(QList<Finding> findings, QTextStream &out)
+int checkConfiguration(Findings &findings, QTextStream &out)
 {
     // As the command line chose it: a -c line in the file itself changes nothing.
     const QString &configFile = gParams.configFile();
@@ -176,7 +175,7 @@ int checkConfiguration(QList<Finding> findings, QTextStream &out)
     Diagnostic::collectInto(nullptr);
     checkBus(findings, out);
 
-    // By file in the order they were read, then by line; each problem once.
+    // By file in the order they were read, then by line.
     QHash<QString, int> fileRank;
     const auto rank = [&fileRank](const QString &file) {
         return fileRank.contains(file) ? fileRank.value(file) : int(fileRank.insert(file, int(fileRank.size())).value());
@@ -184,27 +183,22 @@ int checkConfiguration(QList<Finding> findings, QTextStream &out)
     rank(QString());
     for (const ParamEntry &entry : gParams.allEntries())
         rank(entry.origin.file);
-    for (const Finding &finding : std::as_const(findings))
+    QList<Finding> shown = findings.kept();
+    for (const Finding &finding : std::as_const(shown))
         rank(finding.where.file);
-    std::stable_sort(findings.begin(), findings.end(), [&fileRank](const Finding &a, const Finding &b) {
+    std::stable_sort(shown.begin(), shown.end(), [&fileRank](const Finding &a, const Finding &b) {
         const int ra = fileRank.value(a.where.file), rb = fileRank.value(b.where.file);
         return ra != rb ? ra < rb : a.where.line < b.where.line;
     });
-    QStringList lines;
-    QSet<QString> seen;
-    for (const Finding &finding : std::as_const(findings)) {
-        const QString line = located(finding);
-        if (!seen.contains(line)) {
-            seen.insert(line);
-            lines.append(line);
-        }
-    }
-    for (const QString &line : std::as_const(lines))
-        out << line << "\n";
-    if (lines.isEmpty())
+    for (const Finding &finding : std::as_const(shown))
+        out << located(finding) << "\n";
+    if (findings.notKept() > 0)
+        out << "Problems beyond the first " << Diagnostic::MaxShown << " not listed : " << findings.notKept() << "\n";
+    const qsizetype count = findings.count();
+    if (count == 0)
         out << "no problems found\n";
     else
-        out << lines.size() << (lines.size() == 1 ? " problem found\n" : " problems found\n");
+        out << count << (count == 1 ? " problem found\n" : " problems found\n");
     out.flush();
-    return lines.isEmpty() ? 0 : 1;
+    return count == 0 ? 0 : 1;
 }

@@ -19,9 +19,11 @@ int main(int argc, char *argv[])
         out << (mode == StartMode::Help ? helpText() : versionText());
         return 0;
     }
-    QList<Finding> findings;
+    Findings findings;
     if (mode == StartMode::Check)
         Diagnostic::collectInto(&findings);
+    else
+        Diagnostic::limitLog();
     gParams.init(argc, argv, QStringLiteral("config.cfg"), {QStringLiteral("-c"), QStringLiteral("-config")});
     Diagnostic::collectInto(nullptr);
     if (mode == StartMode::Check)
@@ -30,6 +32,7 @@ int main(int argc, char *argv[])
     Body body(new Orvex, gParams);
     const BusSettings bus = BusSettings::from(gParams);
     const QStringList keys = KeyFile::read(bus.keyFile);
+    Diagnostic::endLimit();
     if (keys.isEmpty())
         return 1;
     // The end is taken in the event loop, once the link has finished what it was doing.

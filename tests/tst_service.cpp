@@ -70,6 +70,14 @@ private slots:
             row(qPrintable(QStringLiteral("port %1").arg(port)), QByteArray("ORVEX_PORT ") + port + '\n',
                 head + busWith("60570", taken) + "config.cfg:1: ORVEX_PORT : " + port
                     + " is not a port number from 1 to 65535.\n1 problem found\n");
+        // Line 101's quote is reported twice, when the definitions are built and when they are checked: it counts once.
+        QByteArray missing, listed;
+        for (int line = 1; line <= 100; ++line) {
+            missing += "INCLUDE none\n";
+            listed += "config.cfg:" + QByteArray::number(line) + ": Can't open config file :  none\n";
+        }
+        row("101 problems: 100 listed, then their count", missing + "PM m \"0\n",
+            head + "PM m : 0\n" + bus + listed + "Problems beyond the first 100 not listed : 1\n101 problems found\n");
         row("key file named in the configuration, missing", "\nKEY_FILE other\n",
             head + busWith("zerlint0.key (2", "other.key (0")
                 + "config.cfg:2: Cannot open [other.key]\nconfig.cfg:2: Cannot open [:other.key]\n2 problems found\n");
