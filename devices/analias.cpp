@@ -18,14 +18,17 @@ anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1
     , factor2(numberOf(factor2Text))
     , offset(numberOf(offsetText))
 {
-    // Addresses and factors are fixed, so the channel information is too.
-    info = QStringList{pm1->address, pm2->address, numberText(factor1), numberText(factor2),
-                       numberText(offset)}
-               .join(QLatin1Char(' '));
+    numbersInfo = QLatin1Char(' ') + numberText(factor1) + QLatin1Char(' ') + numberText(factor2) + QLatin1Char(' ')
+                  + numberText(offset);
     // Each report arrives once, also when both controllers are the same proxy.
     pm1->addListener(this);
     if (pm2 != pm1)
         pm2->addListener(this);
+}
+
+QString anAlias::infoText() const
+{
+    return pm1->address + QLatin1Char(' ') + pm2->address + numbersInfo;
 }
 
 void anAlias::StopEmergency()

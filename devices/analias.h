@@ -40,7 +40,8 @@ public:
     bool isBusy() const;
     double value() const;
     QString valueText() const;
-    QString infoText() const { return info; }
+    // "pmc01.ax1 pmc01.ax2 1 1 0": the addresses, factor1, factor2, offset.
+    QString infoText() const;
     // How the value is formed, for people: "1 * pmc01.ax1 + 1 * pmc01.ax2 - 0".
     QString formula() const;
 
@@ -77,6 +78,6 @@ private:
     double factor1;
     double factor2;
     double offset;
-    QString info;
+    QString numbersInfo;   // " factor1 factor2 offset"; the addresses are the proxies' own, not copied per alias
     QList<WaitingRequest> pendingValueRequests;   // answered, in order, when the value arrives
 };
