@@ -1,4 +1,3 @@
-#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -11,22 +10,22 @@ struct Peer : QTcpSocket
 {
     static inline const QStringList keys{"k0", "k1", "k2"};   // the bus's key file
     explicit Peer(quint16 port) { connectToHost(QHostAddress::LocalHost, port); }
-    void send(const QByteArray &line) { write(line + '\n'); }
-    QByteArray next() { return QTest::qWaitFor([&] { return canReadLine(); }, 5000) ? readLine().trimmed() : nullptr; }
-    // The answer to a login with the key the challenge selects, or with the one after it.
-    QByteArray login(const QByteArray &name, int wrong = 0)
+    bool send(const QByteArray &lines) { return write(lines + '\n') > 0; }
+    QByteArray next() { return QTest::qWaitFor([&] { return canReadLine(); }) ? readLine().trimmed() : nullptr; }
+    QByteArray login(const QByteArray &name, int wrong = 0)   // wrong: the key after the one the challenge selects
     {
-        send(name + ' ' + keys.at((next().toInt() + wrong) % keys.size()).toUtf8());
-        return next();
+        return send(name + ' ' + keys.at((next().toInt() + wrong) % keys.size()).toUtf8()) ? next() : nullptr;
     }
-    // The lines before the marker, "|" between them; "(no marker)" added on time-out.
+    // "|" between the lines; "(no marker)" added when it did not come in time, or in 1000 lines: an axis that never
+    // stops is to fail the test, not to hold it.
     QByteArray before(const QByteArray &marker)
     {
         QByteArray got, line;
-        while ((line = next()) != marker && !line.isNull())
+        for (int n = 0; n < 1000 && (line = next()) != marker && !line.isNull(); ++n)
             got += (got.isEmpty() ? "" : "|") + line;
-        return line.isNull() ? got + "|(no marker)" : got;
+        return line == marker ? got : got + "|(no marker)";
     }
+    QByteArray rest() { return QTest::qWaitFor([&] { return state() == UnconnectedState; }) ? readAll() : "(open)"; }
 };
 
 class tst_sim : public QObject
@@ -47,41 +46,35 @@ private slots:
         QCOMPARE(a->login("a"), "System>a @login Ok:");
     }
 
-    // Each refusal is also logged, by the name tried, or by the address before a name; then the line is closed.
+    // A refusal is logged too, by the name tried, or by the address before a name; then the line is closed.
     void login()
     {
-        Peer wrongKey(bus->port()), node(bus->port()), controller(bus->port()), endless(bus->port());
-        auto refused = [](Peer &peer, const QByteArray &name, const QByteArray &reason, int wrong = 0) {
+        auto refused = [this](const QByteArray &name, const QByteArray &reason, int wrong = 0) {
+            Peer peer(bus->port());
             QTest::ignoreMessage(QtDebugMsg, "refused \"login\" from \"" + name + "\": " + reason);
             QCOMPARE(peer.login(name, wrong), "System>" + name + " @login Er: " + reason);
+            QCOMPARE(peer.rest(), "");
         };
-        refused(wrongKey, "b", "Wrong key", 1);
-        refused(node, "a", "Name [a] is already in use");
-        refused(controller, "pmc02", "Name [pmc02] is already in use");
-        QVERIFY(!endless.next().isNull());
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(
-            "^refused \"1048577 bytes without a line end\" from \"127\\.0\\.0\\.1:\\d+\": Line too long$"));
-        endless.write(QByteArray(BusLine::MaxLength + 1, 'x'));   // a line with no end in sight
+        refused("b", "Wrong key", 1);
+        refused("a", "Name [a] is already in use");
+        refused("pmc02", "Name [pmc02] is already in use");
+        Peer endless(bus->port());
+        QVERIFY(!endless.next().isNull());   // the challenge: connected, with an address
+        QTest::ignoreMessage(QtDebugMsg, "refused \"1048577 bytes without a line end\" from \"127.0.0.1:"
+                                             + QByteArray::number(endless.localPort()) + "\": Line too long");
+        endless.write(QByteArray(BusLine::MaxLength + 1, 'x'));
         QCOMPARE(endless.next(), "System>unknown @Line Er: Line too long");
-        for (Peer *peer : {&wrongKey, &node, &controller, &endless})   // with nothing more said
-            QVERIFY(QTest::qWaitFor([&] { return peer->state() == QAbstractSocket::UnconnectedState; }, 3000)
-                    && peer->readAll().isEmpty());
+        QCOMPARE(endless.rest(), "");
     }
 
     // a writes; a, b and c receive ("|" between lines). A refusal (an answer with "Er: ") is logged too, by
     // its sender, with the command as routed: without the sender's own address.
     void lines_data()
     {
-        for (const char *column : {"written", "atA", "atB", "atC", "logged"})
+        for (const char *column : {"written", "atA", "atB", "atC"})
             QTest::addColumn<QByteArray>(column);
         auto row = [](const char *name, const QByteArray &written, const QByteArray &atA, const QByteArray &atB = {},
-                      const QByteArray &atC = {}) {
-            const QByteArray from = atA.mid(atA.indexOf('>') + 1).split(' ').first();
-            const QByteArray command = written.startsWith(from + '>') ? written.mid(from.size() + 1) : written;
-            const qsizetype er = atA.indexOf(" Er: ");
-            const QByteArray logged = "refused \"" + command + "\" from \"" + from + "\": " + atA.mid(er + 5);
-            QTest::newRow(name) << written << atA << atB << atC << (er < 0 ? QByteArray() : logged);
-        };
+                      const QByteArray &atC = {}) { QTest::newRow(name) << written << atA << atB << atC; };
         const QByteArray target = "@SetValue Er: Target ", limits = " is outside the limits -1000..1000";
         row("no sender part", "  b   Hello 1  2 ", {}, "a>b Hello 1 2");
         row("own sender with a channel", "a.x>b.ch @GetValue 5", {}, "a.x>b.ch @GetValue 5");
@@ -89,16 +82,14 @@ private slots:
         row("no command word", "b", "System>a @Line Er: Not a bus line [b]");
         row("receiver not connected", "nobody.ch Hello", "System>a @Hello Er: Node [nobody] is not connected");
         row("System, flgon without an address", "System flgon", "System>a @flgon Er: Address is not given");
-        row("simulated bare node", "pmc02 GetValue", "pmc02>a @GetValue 7");
-        row("simulated node, channel not defined", "pmc01.ax2 GetValue",
-            "pmc01.ax2>a @GetValue Er: Channel [pmc01.ax2] is not defined");
-        row("simulated node, undefined command", "pmc02 Home", "pmc02>a @Home Er: Undefined Command");
+        row("simulated bare node, asked by a channel", "a.x>pmc02 GetValue", "pmc02>a.x @GetValue 7");
+        row("no such channel", "pmc01.ax2 GetValue", "pmc01.ax2>a @GetValue Er: Channel [pmc01.ax2] is not defined");
+        row("undefined command", "pmc02 Home", "pmc02>a @Home Er: Undefined Command");
         row("target above the upper limit", "a.x>pmc01.ax1 SetValue 1001", "pmc01.ax1>a.x " + target + "1001" + limits);
         row("target below the lower limit", "pmc01.ax1 SetValue -1001", "pmc01.ax1>a " + target + "-1001" + limits);
         row("target not an integer", "pmc01.ax1 SetValue 1.5", "pmc01.ax1>a " + target + "[1.5] is not an integer");
         row("no target", "pmc01.ax1 SetValue", "pmc01.ax1>a @SetValue Er: No target given");
-        row("event of a followed channel", "a.ch>System _ChangedValue 5", {}, "a.ch>b _ChangedValue 5",
-            "a.ch>c _ChangedValue 5");
+        row("followed event", "a.ch>System _ChangedValue 5", {}, "a.ch>b _ChangedValue 5", "a.ch>c _ChangedValue 5");
         row("event of another channel", "a.other>System _ChangedIsBusy 1", {}, "a.other>b _ChangedIsBusy 1");
     }
     void lines()
@@ -111,17 +102,19 @@ private slots:
         QCOMPARE(b.before("b>b Ready") + '/' + c.before("c>c Ready"), QByteArrayList(4, "System>b @flgon Ok:").join('|')
                      + "/System>c @flgon Ok:|System>c @flgon Ok:|System>c @flgoff Ok:");
         QFETCH(QByteArray, written);
-        QFETCH(QByteArray, logged);
-        if (!logged.isEmpty())
-            QTest::ignoreMessage(QtDebugMsg, logged.constData());   // fails the row when it is not logged
-        QTest::ignoreMessage(QtDebugMsg, "refused \"System End\" from \"a\": Undefined Command");
-        a->send(written + "\nSystem End\nb End\nc End");   // markers: nothing else came, nothing twice
-        QTEST(a->before("System>a @End Er: Undefined Command"), "atA");
+        QFETCH(QByteArray, atA);
+        const QByteArray from = atA.mid(atA.indexOf('>') + 1).split(' ').first();   // the sender, as answered
+        const QByteArray command = written.startsWith(from + '>') ? written.mid(from.size() + 1) : written;
+        const QByteArray reason = atA.mid(atA.indexOf(" Er: ") + 5);
+        if (atA.contains(" Er: "))   // fails the row when it is not logged
+            QTest::ignoreMessage(QtDebugMsg, "refused \"" + command + "\" from \"" + from + "\": " + reason);
+        a->send(written + "\nb End\nc End\na End");   // markers: nothing else came, nothing twice
+        QCOMPARE(a->before("a>a End"), atA);
         QTEST(b.before("a>b End"), "atB");
         QTEST(c.before("a>c End"), "atC");
     }
 
-    // Stopped on its way up before the first tick, down to the lower limit, and there it stays.
+    // At SpeedLow, stopped on its way up before the first tick, down to the lower limit, and there it stays.
     // a follows pmc01 twice over, as the node does.
     void move()
     {
@@ -129,7 +122,6 @@ private slots:
         a->send("System flgon pmc01\nSystem flgon pmc01.ax1\npmc01.ax1 SpeedLow\npmc01.ax1 SetValue 1000");
         QCOMPARE(a->before(ax1 + "_ChangedIsBusy 1"),
                  "System>a @flgon Ok:|System>a @flgon Ok:|" + ax1 + "@SpeedLow Ok:|" + ax1 + "@SetValue Ok:");
-        QTest::ignoreMessage(QtDebugMsg, "refused \"pmc01.ax1 SetValue 0\" from \"a\": Busy, moving to 1000");
         a->send("pmc01.ax1 SetValue 0\npmc01.ax1 Stop");   // at once: only the time since the start tells where it is
         QCOMPARE(a->before(ax1 + "@Stop Ok:"), ax1 + "@SetValue Er: Busy, moving to 1000");
         const QByteArray stopped = a->before(ax1 + "_ChangedIsBusy 0").mid(changed.size());   // one event: where it is
