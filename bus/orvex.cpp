@@ -234,6 +234,11 @@ void Orvex::flushOutbound()
 
 void Orvex::SendReply(const SMsg &msg, const QString &text)
 {
+    SendReply(msg, {QStringView(text)});
+}
+
+void Orvex::SendReply(const SMsg &msg, std::initializer_list<QStringView> text)
+{
     // Built part by part, so a "%" in an address or a text is never taken for a placeholder.
     outbound += msg.to;
     outbound += QLatin1Char('>');
@@ -241,7 +246,8 @@ void Orvex::SendReply(const SMsg &msg, const QString &text)
     outbound += QLatin1String(" @");
     outbound += msg.command;
     outbound += QLatin1Char(' ');
-    outbound += text;
+    for (const QStringView part : text)
+        outbound += part;
     outbound += QLatin1Char('\n');
     lineWritten();
 }

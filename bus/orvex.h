@@ -47,6 +47,8 @@ public:
     void attach(const QString &name, const QStringList &keys, QIODevice *device);
 
     void SendReply(const SMsg &msg, const QString &text);
+    // The same with the text in parts, written one after the other without joining them first.
+    void SendReply(const SMsg &msg, std::initializer_list<QStringView> text);
     void SendCommand(const QString &to, const QString &command, const QString &params);
     void SendEvent(const QString &ch, const QString &text);
 

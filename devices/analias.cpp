@@ -20,15 +20,12 @@ anAlias::anAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1
 {
     numbersInfo = QLatin1Char(' ') + numberText(factor1) + QLatin1Char(' ') + numberText(factor2) + QLatin1Char(' ')
                   + numberText(offset);
+    if (pm1->address.size() + pm2->address.size() + 1 + numbersInfo.size() <= KeptInfoLength)
+        info = pm1->address + QLatin1Char(' ') + pm2->address + numbersInfo;
     // Each report arrives once, also when both controllers are the same proxy.
     pm1->addListener(this);
     if (pm2 != pm1)
         pm2->addListener(this);
-}
-
-QString anAlias::infoText() const
-{
-    return pm1->address + QLatin1Char(' ') + pm2->address + numbersInfo;
 }
 
 void anAlias::StopEmergency()

@@ -8,6 +8,7 @@
 #include "bus/smsg.h"
 #include "devices/apm.h"
 
+#include <array>
 #include <chrono>
 
 class Orvex;
@@ -40,8 +41,17 @@ public:
     bool isBusy() const;
     double value() const;
     QString valueText() const;
-    // "pmc01.ax1 pmc01.ax2 1 1 0": the addresses, factor1, factor2, offset.
-    QString infoText() const;
+    // "pmc01.ax1 pmc01.ax2 1 1 0": the addresses, factor1, factor2, offset, in parts to be written
+    // one after the other. A short one is kept whole, as it is asked for often; a long one is made
+    // of the proxies' own addresses, so that they need no copy per alias.
+    std::array<QStringView, 4> infoParts() const
+    {
+        if (!info.isNull())
+            return {info, {}, {}, {}};
+        return {pm1->address, u" ", pm2->address, numbersInfo};
+    }
+    // Channel information up to this many characters is kept whole.
+    static constexpr qsizetype KeptInfoLength = 128;
     // How the value is formed, for people: "1 * pmc01.ax1 + 1 * pmc01.ax2 - 0".
     QString formula() const;
 
@@ -78,6 +88,7 @@ private:
     double factor1;
     double factor2;
     double offset;
-    QString numbersInfo;   // " factor1 factor2 offset"; the addresses are the proxies' own, not copied per alias
+    QString numbersInfo;   // " factor1 factor2 offset"
+    QString info;          // the whole information, when it is short
     QList<WaitingRequest> pendingValueRequests;   // answered, in order, when the value arrives
 };

@@ -158,10 +158,12 @@ void Body::AskGetChInfo(const SMsg &msg)
         return;
     }
     const anAlias *alias = defs.findAlias(msg.toCh);
-    if (!alias)
+    if (!alias) {
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
-    else
-        link->SendReply(msg, alias->infoText());
+        return;
+    }
+    const auto info = alias->infoParts();
+    link->SendReply(msg, {info[0], info[1], info[2], info[3]});
 }
 
 void Body::AskIsBusy(const SMsg &msg)

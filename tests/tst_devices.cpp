@@ -83,23 +83,27 @@ private slots:
 
     void aliasTexts_data()
     {
-        QTest::addColumn<QStringList>("texts");   // factor1 factor2 offset as on an ALIAS line, the values of pa.x and pb
+        // factor1 factor2 offset as on an ALIAS line, the values of pa.x and pb; the channel of pa when not x
+        QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("info");
         QTest::newRow("6 digits") << QStringList{"2", "1", "-1234567", "1", "-2"} << "1.23457e+06" << "pa.x pb 2 1 -1.23457e+06";
         QTest::newRow("below 1e-4") << QStringList{"1e-7", "0.001", "0", "200", "0.03"} << "5e-05" << "pa.x pb 1e-07 0.001 0";
         QTest::newRow("not numbers count 0") << QStringList{"2", "1", "x", "", "Er:timeout"} << "0" << "pa.x pb 2 1 0";
         QTest::newRow("beyond a double counts 0") << QStringList{"1", "1", "0", "1e999", "-1e999"} << "0" << "pa.x pb 1 1 0";
+        const QString channel(200, 'x');   // information too long to keep whole
+        QTest::newRow("long address") << QStringList{"1", "1", "0", "1", "2", channel} << "3" << "pa." + channel + " pb 1 1 0";
     }
     void aliasTexts()
     {
         QFETCH(QStringList, texts);
-        aPm a("a", "pa", "x", &link), b("b", "pb", "", &link);
+        aPm a("a", "pa", texts.value(5, "x"), &link), b("b", "pb", "", &link);
         a.AnsGetValue(from("pa.x", texts.at(3)));
         b.AnsGetValue(from("pb", texts.at(4)));
         const anAlias alias("al", &a, &b, texts.at(0), texts.at(1), texts.at(2), &link);
         QTEST(alias.valueText(), "value");
-        QTEST(alias.infoText(), "info");
+        const auto info = alias.infoParts();
+        QTEST(QString().append(info[0]).append(info[1]).append(info[2]).append(info[3]), "info");
     }
 };
 
