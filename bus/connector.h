@@ -37,6 +37,8 @@ public:
 
     // Within the time limit (ConnectTimeLimit unless given).
     void open(const QString &host, quint16 port, std::chrono::milliseconds timeLimit = ConnectTimeLimit);
+    // Ends the work: stops the timer and lets go of an attempt in progress; nothing is reported.
+    void stop();
 
 signals:
     // The descriptor of the connection made; whoever takes it owns it.
@@ -51,8 +53,6 @@ private:
     void tryNext();
     void attempted();
     void timeUp();
-    // Ends the work: stops the timer and lets go of an attempt in progress.
-    void stop();
 
     quint16 port = 0;
     QList<QHostAddress> candidates;   // addresses not tried yet

@@ -24,6 +24,8 @@ void Orvex::awaitLoginStep()
 
 void Orvex::loginTimeUp()
 {
+    if (linkState == State::Stopping)
+        return end(0, stopReason);   // what was not written by now goes with the socket
     if (linkState != State::AwaitingChallenge && linkState != State::LoginSent)
         return;
     if (!loginDeadline.hasExpired()) {   // a coarse timer may wake a little early

@@ -85,6 +85,7 @@ void Orvex::end(int status, const QString &why)
         return;
     linkState = State::Ended;
     timer.stop();
+    connector.stop();
     outbound.clear();
     // Nothing more goes out or comes in; what the socket still held is dropped with it.
     if (transport == &socket)
@@ -94,14 +95,30 @@ void Orvex::end(int status, const QString &why)
 
 void Orvex::socketDisconnected()
 {
-    end(0, tr("The bus server closed the connection"));
+    end(0, linkState == State::Stopping ? stopReason : tr("The bus server closed the connection"));
+}
+
+void Orvex::stop(const QString &why)
+{
+    if (linkState == State::Ended || linkState == State::Stopping)
+        return;
+    flushOutbound();
+    if (transport != &socket || socket.bytesToWrite() == 0) {
+        end(0, why);
+        return;
+    }
+    // Nothing more is read; the socket closes once it has written all, or the time is up.
+    linkState = State::Stopping;
+    stopReason = why;
+    timer.start(StopTimeLimit);
+    socket.disconnectFromHost();
 }
 
 void Orvex::socketError(QAbstractSocket::SocketError error)
 {
     // The socket only ever holds a connection that was made; losing it ends the link as
     // closing does, whether or not Qt reports the close as well.
-    if (error == QAbstractSocket::RemoteHostClosedError)
+    if (error == QAbstractSocket::RemoteHostClosedError || linkState == State::Stopping)
         socketDisconnected();
     else
         end(0, tr("The bus connection was lost: %1").arg(socket.errorString()));

@@ -21,7 +21,7 @@ class Orvex : public QObject
     Q_DISABLE_COPY(Orvex)
 
 public:
-    enum class State { Unconnected, Connecting, AwaitingChallenge, LoginSent, Ready, Ended };
+    enum class State { Unconnected, Connecting, AwaitingChallenge, LoginSent, Ready, Stopping, Ended };
 
     // A line longer than this, without its "\n", is dropped whole rather than buffered without end.
     static constexpr qint64 MaxLineLength = 1 << 20;
@@ -45,6 +45,11 @@ public:
     // Logs in and serves through the device instead of a bus connection: the node driven from
     // a buffer. The link does not own the device.
     void attach(const QString &name, const QStringList &keys, QIODevice *device);
+
+    // Ends the link on the owner's word: what is written goes out first, for at most
+    // StopTimeLimit, then finished(0, why).
+    void stop(const QString &why);
+    static constexpr std::chrono::milliseconds StopTimeLimit{1000};
 
     void SendReply(const SMsg &msg, const QString &text);
     // The same with the text in parts, written one after the other without joining them first.
@@ -115,6 +120,7 @@ private:
     QString serverHost;
     quint16 serverPort = 0;
     State linkState = State::Unconnected;
+    QString stopReason;
     QTcpSocket socket;
     Connector connector;
     QIODevice *transport = nullptr;   // what the link reads and writes: the socket, or a device

@@ -63,6 +63,12 @@ void Body::orvexIsReady(Orvex *)
     notifyServiceManager("READY=1\n" + servingStatus());
 }
 
+void Body::stop(const QString &signalName)
+{
+    notifyServiceManager("STOPPING=1");
+    link->stop(QStringLiteral("Stopped on %1").arg(signalName));
+}
+
 QByteArray Body::servingStatus() const
 {
     return QStringLiteral("STATUS=Serving %1 aliases over %2 controller channels as %3")

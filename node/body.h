@@ -33,6 +33,8 @@ public:
 
     // Connects to the bus server and logs in with the keys.
     void connectToServer(const BusSettings &bus, const QStringList &keys);
+    // Ends the node on a stop signal: what it has written goes out first, then finished(0).
+    void stop(const QString &signalName);
 
     const Definitions &definitions() const { return defs; }
 

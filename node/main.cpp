@@ -9,6 +9,7 @@
 #include "node/body.h"
 #include "node/check.h"
 #include "node/options.h"
+#include "node/stopsignals.h"
 
 int main(int argc, char *argv[])
 {
@@ -40,6 +41,8 @@ int main(int argc, char *argv[])
         qDebug() << why;
         QCoreApplication::exit(status);
     }, Qt::QueuedConnection);
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::received, &body, &Body::stop);
     body.connectToServer(bus, keys);
     return app.exec();
 }

@@ -28,8 +28,10 @@ QString helpText()
         "  --help                 print this text and exit\n"
         "  --version              print the version and exit\n"
         "\n"
-        "Exit status: 0 when the bus connection ends; 1 when the key file cannot be read or the\n"
-        "bus server cannot be reached. Diagnostics go to standard error. See zerlint(8).\n");
+        "Exit status: 0 when the bus connection ends or on SIGTERM or SIGINT (what the node has\n"
+        "written goes out first); 1 when the key file cannot be read, the bus server cannot be\n"
+        "reached within 10 s, sends no challenge or answer to the login within 10 s, or refuses\n"
+        "the login. Diagnostics go to standard error. See zerlint(8).\n");
 }
 
 QString versionText()

@@ -8,6 +8,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 // A bus server in the test process: listens on 127.0.0.1 (free port), takes one node,
 // records every line it writes and lets the test write lines back.
 class FakeBus : public QObject
@@ -61,6 +63,8 @@ public:
     QByteArray log();
     QByteArray output();
     bool waitForLog(const QByteArray &text, int timeoutMs = 5000);
+    // Sends the process a signal.
+    void signal(int number) { ::kill(pid_t(proc.processId()), number); }
     // Sets a variable in the environment of the next start.
     void setEnvironment(const QString &name, const QString &value);
     // Resident memory of the process in KiB, from /proc; -1 when unknown.

@@ -289,6 +289,19 @@ private slots:
         QTEST(int(node.ready.size()), "ready");
     }
 
+    // A stop lets what was written go out first, then ends with status 0.
+    void stop()
+    {
+        FakeBus server;
+        InProcess node(server.port());
+        QCOMPARE(server.login(0), "zerlint0 k0");
+        QVERIFY(server.waitFor("pmc01.ax1 GetValue"));
+        node.link->SendCommand("pmc01.ax1", "Stop", "");
+        node.body.stop("SIGTERM");
+        QCOMPARE(server.nextLine(), "pmc01.ax1 Stop");
+        QCOMPARE(node.end(), "0 Stopped on SIGTERM");
+    }
+
     // The real node: how an end is logged, and its exit status.
     void process_data()
     {

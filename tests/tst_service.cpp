@@ -108,7 +108,7 @@ private slots:
         QTest::addColumn<QByteArray>("answer");    // the server's to the login; null: no connection
         QTest::addColumn<QByteArray>("told");      // "|" after each datagram; PORT: the server's port
         QTest::addColumn<bool>("abstract");        // the socket has an abstract name, not a file
-        QTest::addColumn<QByteArrayList>("steps"); // then: "<" sent to the node, "=" a line from it
+        QTest::addColumn<QByteArrayList>("steps"); // then: "<" sent to the node, "=" a line from it, "!" a signal
         const auto row = [](const char *name, const QStringList &args, const QByteArray &printed, int status,
                             const QByteArray &answer = {}, const QByteArray &told = "", bool abstract = false,
                             const QByteArrayList &steps = {}) {
@@ -129,6 +129,8 @@ private slots:
                 + "; all controllers answer again|", false,
             {"=pmc01.ax1 GetValue", "<c>zerlint0.a GetValue\n",
              "=zerlint0.a>c @GetValue Er:Controller pmc01.ax1 did not answer within 0.1 s", "<pmc01.ax1>zerlint0 @GetValue 5\n"});
+        row("SIGTERM: a clean stop", {}, "", 0, "System>zerlint0 @login Ok:\n",
+            connecting + "READY=1\n" + serving + "|STOPPING=1|", false, {"=pmc01.ax1 GetValue", "!15"});
         row("login refused: never ready; abstract name", {}, "", 1, "System>zerlint0 @login Er: Wrong key\n",
             connecting, true);
     }
@@ -159,12 +161,16 @@ private slots:
         for (const QByteArray &step : steps) {
             if (step.startsWith('<'))
                 server.send(step.mid(1));
+            else if (step.startsWith('!'))
+                node.signal(step.mid(1).toInt());
             else
                 QVERIFY(server.waitFor(step.mid(1)));
         }
         QFETCH(int, status);
         if (status >= 0)
             QCOMPARE(node.waitForExit(), status);   // all it told before it ended has arrived by now
+        if (steps.contains("!15"))
+            QVERIFY2(node.log().endsWith("\"Stopped on SIGTERM\"\n"), node.log().constData());
         QFETCH(QByteArray, told);
         told.replace("PORT", QByteArray::number(server.port()));
         QByteArray got;
