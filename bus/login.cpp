@@ -63,7 +63,7 @@ void Orvex::readChallenge()
     outbound += keys.at(index);
     outbound += QLatin1Char('\n');
     lineWritten();
-    qDebug() << tr("Login line written as %1").arg(name);
+    qInfo() << tr("Login line written as %1").arg(name);
 }
 
 void Orvex::takeLoginAnswer()
@@ -78,7 +78,7 @@ void Orvex::takeLoginAnswer()
     }
     linkState = State::Ready;
     timer.stop();
-    qDebug() << tr("Logged in to the bus server as %1").arg(name);
+    qInfo() << tr("Logged in to the bus server as %1").arg(name);
     // The priming lines go out together, like the answers to a read.
     holding = true;
     emit ConnectionIsReady(this);

@@ -8,7 +8,7 @@ namespace {
 
 void reportDroppedLine()
 {
-    qDebug() << Orvex::tr("Dropped an inbound line longer than %1 bytes").arg(Orvex::MaxLineLength);
+    qWarning() << Orvex::tr("Dropped an inbound line longer than %1 bytes").arg(Orvex::MaxLineLength);
 }
 
 } // namespace

@@ -26,7 +26,7 @@ Diagnostic::Diagnostic(Kind kind)
     if (!gFindings) {
         if (kind == Problem && gLimited && ++gProblems > MaxShown)
             return;
-        stream.emplace(QMessageLogger().debug());
+        stream.emplace(kind == Echo ? QMessageLogger().debug() : QMessageLogger().warning());
     } else if (kind == Problem) {
         kept = true;
         stream.emplace(&text);
@@ -58,7 +58,7 @@ void Diagnostic::limitLog()
 void Diagnostic::endLimit()
 {
     if (gLimited && gProblems > MaxShown)
-        qDebug() << "Configuration diagnostics beyond the first" << MaxShown << "not written : " << gProblems - MaxShown;
+        qWarning() << "Configuration diagnostics beyond the first" << MaxShown << "not written : " << gProblems - MaxShown;
     gLimited = false;
 }
 

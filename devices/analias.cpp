@@ -155,7 +155,7 @@ bool anAlias::withinLimits(const std::optional<TravelRange> &range, double targe
 {
     if (!range || range->contains(target))
         return true;
-    qDebug() << QStringLiteral("ALIAS %1 : The target %2 is outside the limits %3 of %4, not moved")
+    qInfo() << QStringLiteral("ALIAS %1 : The target %2 is outside the limits %3 of %4, not moved")
                     .arg(name, numberText(target), range->text(), whose);
     return false;
 }

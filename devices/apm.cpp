@@ -106,7 +106,7 @@ void aPm::missedReply(const QString &limitText)
     if (silent)
         return;
     silent = true;
-    qDebug() << QStringLiteral("Controller %1 did not answer GetValue within %2 s").arg(address, limitText);
+    qWarning() << QStringLiteral("Controller %1 did not answer GetValue within %2 s").arg(address, limitText);
     emit silenceChanged();
 }
 
@@ -115,7 +115,7 @@ void aPm::AnsGetValue(const SMsg &msg)
     ++replies;
     if (silent) {
         silent = false;
-        qDebug() << QStringLiteral("Controller %1 answers GetValue again").arg(address);
+        qInfo() << QStringLiteral("Controller %1 answers GetValue again").arg(address);
         emit silenceChanged();
     }
     storeValue(msg.params);

@@ -48,7 +48,7 @@ Body::~Body() = default;
 
 void Body::connectToServer(const BusSettings &bus, const QStringList &keys)
 {
-    qDebug() << "make connection" << bus.name << bus.keyFile << bus.server << bus.port;
+    qInfo() << "make connection" << bus.name << bus.keyFile << bus.server << bus.port;
     link->connectToServer(bus.name, keys, bus.server, bus.portNumber());
     notifyServiceManager(QStringLiteral("STATUS=Connecting to the bus server %1 port %2")
                              .arg(bus.server, QString::number(bus.portNumber())).toUtf8());
@@ -98,7 +98,7 @@ void Body::noticedAnswer(const SMsg &msg)
     // A controller that refuses what an alias sent it: the move or stop did not happen there.
     const QString text = msg.toCh.isEmpty() ? msg.params : msg.args.mid(1).join(QLatin1Char(' '));
     if (text.startsWith(QLatin1String("Er:")) && defs.hasAddress(msg.from))
-        qDebug() << QStringLiteral("Controller %1 refused %2: %3").arg(msg.from, msg.command.mid(1), text);
+        qWarning() << QStringLiteral("Controller %1 refused %2: %3").arg(msg.from, msg.command.mid(1), text);
 }
 
 anAlias *Body::checkChannel(const SMsg &msg, bool busyMatters)

@@ -9,11 +9,13 @@
 #include "node/body.h"
 #include "node/check.h"
 #include "node/options.h"
+#include "node/readiness.h"
 #include "node/stopsignals.h"
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    markJournalPriorities();
     QTextStream out(stdout);
     const StartMode mode = startModeOf(QCoreApplication::arguments());
     if (mode == StartMode::Help || mode == StartMode::Version) {
@@ -38,7 +40,12 @@ int main(int argc, char *argv[])
         return 1;
     // The end is taken in the event loop, once the link has finished what it was doing.
     QObject::connect(&body, &Body::finished, &app, [](int status, const QString &why) {
-        qDebug() << why;
+        if (status != 0)
+            qCritical() << why;
+        else if (why.startsWith(QLatin1String("Stopped")))
+            qInfo() << why;
+        else
+            qWarning() << why;
         QCoreApplication::exit(status);
     }, Qt::QueuedConnection);
     StopSignals stopSignals;

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 FakeBus::FakeBus()
 {
@@ -140,7 +141,20 @@ qint64 NodeProcess::residentKiB() const
 
 QByteArray NodeProcess::log()
 {
+    QFile file(journal);
+    if (!journal.isEmpty() && file.open(QIODevice::ReadOnly))
+        return file.readAll();
     return errors += proc.readAllStandardError();
+}
+
+void NodeProcess::logToJournal()
+{
+    journal = folder.filePath("journal");
+    QFile(journal).open(QIODevice::WriteOnly);
+    struct stat file = {};
+    ::stat(QFile::encodeName(journal).constData(), &file);
+    setEnvironment("JOURNAL_STREAM", QStringLiteral("%1:%2").arg(file.st_dev).arg(file.st_ino));
+    proc.setStandardErrorFile(journal);
 }
 
 QByteArray NodeProcess::output()

@@ -63,6 +63,8 @@ public:
     QByteArray log();
     QByteArray output();
     bool waitForLog(const QByteArray &text, int timeoutMs = 5000);
+    // The next start writes its log to a file that JOURNAL_STREAM names, as the journal's stream is.
+    void logToJournal();
     // Sends the process a signal.
     void signal(int number) { ::kill(pid_t(proc.processId()), number); }
     // Sets a variable in the environment of the next start.
@@ -75,6 +77,7 @@ private:
     QProcess proc;
     QByteArray errors;
     QByteArray printed;
+    QString journal;   // the file the log goes to, when set
 };
 
 // A node started against a fake bus with its definitions, logged in and serving.

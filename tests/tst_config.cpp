@@ -33,7 +33,7 @@ private slots:
     void initTestCase()
     {
         gPrevious = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
-            type == QtDebugMsg ? gLog.append(text) : gPrevious(type, context, text);
+            type == QtDebugMsg || type == QtWarningMsg ? gLog.append(text) : gPrevious(type, context, text);
         });
     }
 

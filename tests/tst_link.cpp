@@ -156,7 +156,7 @@ private slots:
         QFETCH(QByteArrayList, pieces);
         QFETCH(bool, dropped);
         if (dropped)
-            QTest::ignoreMessage(QtDebugMsg, "\"Dropped an inbound line longer than 1048576 bytes\"");
+            QTest::ignoreMessage(QtWarningMsg, "\"Dropped an inbound line longer than 1048576 bytes\"");
         for (const QByteArray &piece : pieces) {
             pipe.feed(piece);
             QVERIFY(link.heldBytes() <= Orvex::MaxLineLength);
@@ -316,22 +316,30 @@ private slots:
             << 1 << QByteArrayList{"\"The bus server refused the login: Er: Wrong key\"", "!Logged in"};
         QTest::newRow("no key file") << QByteArray() << QByteArray() << 1
             << QByteArrayList{"\"Cannot open [zerlint0.key]\"\n\"Cannot open [:zerlint0.key]\"\n", "!make connection"};
+        QTest::newRow("journal priorities") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Er: Wrong key\n") << 1
+            << QByteArrayList{"<7>def PM :  \"m1\"", "<4>\"One of the Chs m1 and/or m9", "<6>make connection",
+                              "<6>\"Login line written", "<3>\"The bus server refused the login"};
     }
     void process()
     {
         QFETCH(QByteArray, keyFile);
         QFETCH(QByteArray, answer);
+        QFETCH(QByteArrayList, logged);
         FakeBus server;
         NodeProcess node;
         if (!keyFile.isNull())
             node.writeFile("zerlint0.key", keyFile);
-        node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port()));
+        node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port())
+                                         + "\nPM m1 p\nALIAS a m1 m9 1 1 0\n");
+        if (QByteArray(QTest::currentDataTag()) == "journal priorities")
+            node.logToJournal();
+        else   // without the journal, no line carries a priority
+            logged << "!<";
         QVERIFY(node.start());
         if (!answer.isEmpty() && !server.login(1, answer).isNull() && answer.contains("Ok:"))
             server.node()->close();
         QTEST(node.waitForExit(), "status");
         const QByteArray log = node.log();
-        QFETCH(QByteArrayList, logged);
         for (const QByteArray &text : logged)
             QVERIFY2(text.startsWith('!') ? !log.contains(text.mid(1)) : log.contains(text), log.constData());
     }
