@@ -17,9 +17,11 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("A bus server with simulated pulse-motor controllers, for running the node on one machine."));
+        QStringLiteral("A bus server with simulated pulse-motor controllers, for running the node on one machine.\n"
+                       "Runs until stopped. Exit status: 1 config not read or cannot listen, 2 no usable key file,\n"
+                       "64 a usage error."));
     parser.addHelpOption();
-    parser.addVersionOption();   // handled in process(), before anything is read or listened on
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
          QStringLiteral("address"), QStringLiteral("127.0.0.1")},
@@ -33,18 +35,47 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("config"),
                                  QStringLiteral("AXIS definitions of the controllers (default sim.cfg)."),
                                  QStringLiteral("[config]"));
-    parser.process(app);
-
+    // A usage error has a status of its own (64, as in BSD's sysexits), apart from 2 for the key file.
     QTextStream err(stderr);
-    const QHostAddress address(parser.value(QStringLiteral("listen")));
-    bool portOk = false;
-    const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
-    bool scaleOk = false;
-    const double timeScale = parser.value(QStringLiteral("time-scale")).toDouble(&scaleOk);
-    if (address.isNull() || !portOk || port > 65535 || !scaleOk || !(timeScale > 0)) {
-        err << "orvex-sim: --listen needs an IP address, --port 0..65535, --time-scale a number above 0\n";
-        return 2;
+    const auto usage = [&err](const QString &what) {
+        err << "orvex-sim: " << what << "\n";
+        return 64;
+    };
+    if (!parser.parse(app.arguments())) {
+        const QString unknown = parser.unknownOptionNames().value(0);
+        if (!unknown.isEmpty())
+            return usage("unknown option " + QString(unknown.size() == 1 ? "-" : "--") + unknown);
+        QString what = parser.errorText();   // e.g. "Missing value after '--port'."
+        what[0] = what[0].toLower();
+        return usage(what.chopped(what.endsWith('.') ? 1 : 0));
     }
+    // Before anything is read or listened on.
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                    qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(app);   // only Qt has the text with its own options; it ends with status 0
+
+    const QString listen = parser.value(QStringLiteral("listen"));
+    const QHostAddress address(listen);
+    if (address.isNull())
+        return usage("--listen " + listen + " is not an IP address");
+    bool portOk = false;
+    const QString portText = parser.value(QStringLiteral("port"));
+    const uint port = portText.toUInt(&portOk);
+    if (!portOk || port > 65535)
+        return usage("--port " + portText + " is not a port number from 0 to 65535");
+    bool scaleOk = false;
+    const QString scaleText = parser.value(QStringLiteral("time-scale"));
+    const double timeScale = scaleText.toDouble(&scaleOk);
+    if (!scaleOk || !(timeScale > 0))
+        return usage("--time-scale " + scaleText + " is not a number above 0");
 
     // Without a key no node could log in: status 2, as orvex-client has for a refused login.
     QString keyError;

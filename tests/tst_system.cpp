@@ -62,6 +62,18 @@ private slots:
         row("client, challenge not a number", t, "2 \\|\\|", "12abc");
         row("sim, --version first", {sim, "--keys", demo, "--version"}, "0 \\|" + sim + version);
         row("client, --version first", {client, "--keys", demo, "--version"}, "0 \\|" + client + version);
+        // A usage error: status 64 and one line naming the option; nothing connected to, nothing listened on.
+        auto usage = [&](const char *name, const QString &tool, const QStringList &args, const QString &line) {
+            row(name, QStringList{tool} + args, "64 \\|\\|" + QRegularExpression::escape(tool + ": " + line) + "\n");
+        };
+        usage("sim, unknown option", sim, {"--bogus"}, "unknown option --bogus");
+        usage("sim, port out of range", sim, {"--port", "70000"}, "--port 70000 is not a port number from 0 to 65535");
+        usage("sim, time scale not above 0", sim, {"--time-scale", "0"}, "--time-scale 0 is not a number above 0");
+        usage("client, unknown option", client, {"--bogus"}, "unknown option --bogus");
+        usage("client, port out of range", client, {"--port", "70000"},
+              "--port 70000 is not a port number from 0 to 65535");
+        usage("client, drain not a number", client, {"--drain", "abc"},
+              "--drain abc is not a number of milliseconds of 0 or more");
         // On the system, as t. Status 1: --until ran out of time (a typo, a move beyond a limit and a controller's
         // refusal move nothing: no controller event), 0: quiet, or matched, 2: refused. Centre 19500 would take
         // the upper blade to 20500, beyond the example's PM_LIMITS, and the lower to -18500, within.

@@ -15,9 +15,9 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Logs in to the bus and sends each LINE argument as one line, or else the lines of standard\n"
         "input; shows every line sent (->) and received (<-). Exit status: 0 done or matched,\n"
-        "1 nothing matched --until in time, 2 no connection or login refused."));
+        "1 nothing matched --until in time, 2 no connection or login refused, 64 a usage error."));
     parser.addHelpOption();
-    parser.addVersionOption();   // handled in process(), before the key file is read or a connection made
+    parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("name"), QStringLiteral("Node name to log in under (default client)."),
          QStringLiteral("name"), QStringLiteral("client")},
@@ -38,29 +38,63 @@ int main(int argc, char *argv[])
     });
     parser.addPositionalArgument(QStringLiteral("line"), QStringLiteral("A line to send, e.g. \"zerlint0 GetChs\"."),
                                  QStringLiteral("[line...]"));
-    parser.process(app);
 
+    // A usage error has a status of its own (64, as in BSD's sysexits), apart from the session's 1 and 2.
     QTextStream err(stderr);
+    const auto usage = [&err](const QString &what) {
+        err << "orvex-client: " << what << "\n";
+        return 64;
+    };
+    if (!parser.parse(app.arguments())) {
+        const QString unknown = parser.unknownOptionNames().value(0);
+        if (!unknown.isEmpty())
+            return usage("unknown option " + QString(unknown.size() == 1 ? "-" : "--") + unknown);
+        QString what = parser.errorText();   // e.g. "Missing value after '--port'."
+        what[0] = what[0].toLower();
+        return usage(what.chopped(what.endsWith('.') ? 1 : 0));
+    }
+    // Before the key file is read or a connection made.
+    if (parser.isSet(QStringLiteral("version"))) {
+        QTextStream(stdout) << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+                            << '\n';
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        QTextStream(stdout) << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(app);   // only Qt has the text with its own options; it ends with status 0
+
     ClientSession::Options options;
     options.name = parser.value(QStringLiteral("name"));
     options.server = parser.value(QStringLiteral("server"));
     options.lines = parser.positionalArguments();
     options.readInput = options.lines.isEmpty();
-    options.until.setPattern(parser.value(QStringLiteral("until")));
+    const QString until = parser.value(QStringLiteral("until"));
+    options.until.setPattern(until);
 
     bool portOk = false;
-    const uint port = parser.value(QStringLiteral("port")).toUInt(&portOk);
+    const QString portText = parser.value(QStringLiteral("port"));
+    const uint port = portText.toUInt(&portOk);
+    if (!portOk || port > 65535)
+        return usage("--port " + portText + " is not a port number from 0 to 65535");
     bool timeoutOk = true;
+    const QString timeoutText = parser.value(QStringLiteral("timeout"));
     const double timeout = parser.isSet(QStringLiteral("timeout"))
-        ? parser.value(QStringLiteral("timeout")).toDouble(&timeoutOk)
+        ? timeoutText.toDouble(&timeoutOk)
         : (parser.isSet(QStringLiteral("until")) ? 10.0 : 0.0);
+    if (!timeoutOk || timeout < 0)
+        return usage("--timeout " + timeoutText + " is not a number of seconds of 0 or more");
     bool drainOk = false;
-    options.drainMs = parser.value(QStringLiteral("drain")).toInt(&drainOk);
-    if (!portOk || port > 65535 || !timeoutOk || timeout < 0 || !drainOk || options.drainMs < 0
-        || !options.until.isValid() || options.name.isEmpty()) {
-        err << "orvex-client: needs --port 0..65535, --timeout and --drain of 0 or more, a valid --until, a --name\n";
-        return ClientSession::Failed;
-    }
+    const QString drainText = parser.value(QStringLiteral("drain"));
+    options.drainMs = drainText.toInt(&drainOk);
+    if (!drainOk || options.drainMs < 0)
+        return usage("--drain " + drainText + " is not a number of milliseconds of 0 or more");
+    if (!options.until.isValid())
+        return usage("--until " + until + " is not a valid regular expression: " + options.until.errorString());
+    if (options.name.isEmpty())
+        return usage(QStringLiteral("--name is empty"));
     options.port = quint16(port);
     options.timeoutMs = int(timeout * 1000);
     QString keyError;
