@@ -1,33 +1,50 @@
 #include "config/keyfile.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QTextStream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "config/diagnostic.h"
 
 namespace {
 
-bool openRegular(QFile &file)
+// As bytes, so that the log shows the line as --check does, without quotes around it.
+void tell(const QString &text)
 {
-    return QFileInfo(file.fileName()).isFile() && file.open(QIODevice::ReadOnly | QIODevice::Text);
+    Diagnostic() << text.toLocal8Bit().constData();
 }
 
 } // namespace
 
 QStringList KeyFile::read(const QString &base)
 {
-    QFile file(base + QStringLiteral(".key"));
-    if (!openRegular(file)) {
-        Diagnostic() << QStringLiteral("Cannot open [%1.key]").arg(base);
-        file.setFileName(QStringLiteral(":") + base + QStringLiteral(".key"));
-        if (!openRegular(file)) {
-            Diagnostic() << QStringLiteral("Cannot open [:%2.key]").arg(base);
-            return {};
-        }
+    const QString path = base + QStringLiteral(".key");
+    const QString named = QStringLiteral("Key file %1 (KEY_FILE %2 and \".key\"): ").arg(path, base);
+    // Opened without waiting, so that a pipe cannot block the node before it is found to be one.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        tell(named + QString::fromLocal8Bit(std::strerror(errno)));
+        return {};
     }
-    if (file.size() > MaxSize) {
-        Diagnostic() << QStringLiteral("Key file [%1] is larger than %2 bytes, not read").arg(file.fileName(), QString::number(MaxSize));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Text, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        tell(named + file.errorString());
+        return {};
+    }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        tell(named + QStringLiteral("not a regular file"));
+        return {};
+    }
+    if (st.st_size > MaxSize) {
+        tell(named + QStringLiteral("larger than %1 bytes").arg(MaxSize));
         return {};
     }
     QTextStream in(&file);
@@ -39,7 +56,9 @@ QStringList KeyFile::read(const QString &base)
             keys.append(word);
     }
     // No challenge could ever select a key; better to stop before connecting.
-    if (keys.isEmpty())
-        Diagnostic() << QStringLiteral("No key in [%1]").arg(file.fileName());
+    if (keys.isEmpty()) {
+        tell(named + QStringLiteral("holds no key"));
+        return {};
+    }
     return keys;
 }

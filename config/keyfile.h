@@ -9,9 +9,9 @@ namespace KeyFile {
 // A key file beyond this is not read.
 constexpr qint64 MaxSize = 1 << 20;
 
-// The keys, with a diagnostic for each reason there are none (missing, too large, empty):
-// then the list is empty. Only a regular file is read: a pipe or a device could block the
-// node or never end.
+// The keys, with a diagnostic for each reason there are none (it cannot be opened, is not a
+// regular file, is too large or empty): then the list is empty. Only a regular file is read:
+// a pipe or a device could block the node or never end.
 QStringList read(const QString &base);
 
 } // namespace KeyFile

@@ -151,14 +151,14 @@ private slots:
         QTest::addColumn<QStringList>("log");
         const auto row = [](const char *name, const QByteArray &contents, const QStringList &keys,
                             const QStringList &log = {}) { QTest::newRow(name) << contents << keys << log; };
-        const QStringList cantOpen{"\"Cannot open [base.key]\"", "\"Cannot open [:base.key]\""};
+        const QString named = "Key file base.key (KEY_FILE base and \".key\"): ";
         const QByteArray full = QByteArray("k0").leftJustified(KeyFile::MaxSize, ' ');
         row("words over lines, blank lines, runs of spaces", "k0\n\n   k1    k2\n\n", {"k0", "k1", "k2"});
-        row("no file", {}, {}, cantOpen);
-        row("only white space", " \t\n\n  \r\n", {}, {"\"No key in [base.key]\""});
-        row("a named pipe: not read, no wait", "<pipe>", {}, cantOpen);
+        row("no file", {}, {}, {named + "No such file or directory"});
+        row("only white space", " \t\n\n  \r\n", {}, {named + "holds no key"});
+        row("a named pipe: not read, no wait", "<pipe>", {}, {named + "not a regular file"});
         row("1 MiB", full, {"k0"});
-        row("a byte over 1 MiB", full + ' ', {}, {"\"Key file [base.key] is larger than 1048576 bytes, not read\""});
+        row("a byte over 1 MiB", full + ' ', {}, {named + "larger than 1048576 bytes"});
     }
     void keyFile()
     {
@@ -167,6 +167,7 @@ private slots:
         QFETCH(QByteArray, contents);
         gLog.clear();
         QVERIFY(contents.isNull() || writeFile("base.key", contents));
+        QFile::setPermissions("base.key", QFile::ReadOwner | QFile::WriteOwner);   // others may not read the keys
         QTEST(KeyFile::read("base"), "keys");
         QTEST(gLog, "log");
     }

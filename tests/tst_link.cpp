@@ -315,7 +315,8 @@ private slots:
         QTest::newRow("login refused") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Er: Wrong key\n")
             << 1 << QByteArrayList{"\"The bus server refused the login: Er: Wrong key\"", "!Logged in"};
         QTest::newRow("no key file") << QByteArray() << QByteArray() << 1
-            << QByteArrayList{"\"Cannot open [zerlint0.key]\"\n\"Cannot open [:zerlint0.key]\"\n", "!make connection"};
+            << QByteArrayList{"Key file zerlint0.key (KEY_FILE zerlint0 and \".key\"): No such file or directory\n",
+                              "!:zerlint0.key", "!make connection"};
         QTest::newRow("journal priorities") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Er: Wrong key\n") << 1
             << QByteArrayList{"<7>def PM :  \"m1\"", "<4>\"One of the Chs m1 and/or m9", "<6>make connection",
                               "<6>\"Login line written", "<3>\"The bus server refused the login"};

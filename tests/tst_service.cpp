@@ -80,7 +80,8 @@ private slots:
             head + "PM m : 0\n" + bus + listed + "Problems beyond the first 100 not listed : 1\n101 problems found\n");
         row("key file named in the configuration, missing", "\nKEY_FILE other\n",
             head + busWith("zerlint0.key (2", "other.key (0")
-                + "config.cfg:2: Cannot open [other.key]\nconfig.cfg:2: Cannot open [:other.key]\n2 problems found\n");
+                + "config.cfg:2: Key file other.key (KEY_FILE other and \".key\"): No such file or directory\n"
+                  "1 problem found\n");
     }
     void check()
     {
