@@ -62,3 +62,13 @@ QStringList KeyFile::read(const QString &base)
     }
     return keys;
 }
+
+QString KeyFile::openToAnyone(const QString &base)
+{
+    const QString path = base + QStringLiteral(".key");
+    struct stat st = {};
+    // The login secrets, open to every user of the host.
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IROTH))
+        return QStringLiteral("Key file %1 can be read by anyone: chmod o-r %1").arg(path);
+    return {};
+}

@@ -14,4 +14,7 @@ constexpr qint64 MaxSize = 1 << 20;
 // a pipe or a device could block the node or never end.
 QStringList read(const QString &base);
 
+// A line saying how to close the key file to other users when anyone may read it; else empty.
+QString openToAnyone(const QString &base);
+
 } // namespace KeyFile

@@ -109,6 +109,8 @@ void checkBus(Findings &findings, QTextStream &out)
     Diagnostic::collectInto(&findings);
     const QStringList keys = KeyFile::read(bus.keyFile);
     Diagnostic::collectInto(nullptr);
+    if (const QString open = KeyFile::openToAnyone(bus.keyFile); !open.isEmpty())
+        report(findings, Diagnostic::source(), open);
     Diagnostic::setSource({});
 
     out << "bus server " << bus.server << " port " << bus.portNumber() << ", node name " << bus.name

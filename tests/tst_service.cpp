@@ -82,6 +82,8 @@ private slots:
             head + busWith("zerlint0.key (2", "other.key (0")
                 + "config.cfg:2: Key file other.key (KEY_FILE other and \".key\"): No such file or directory\n"
                   "1 problem found\n");
+        row("key file anyone can read", "KEY_FILE open\n", head + busWith("zerlint0.key (2 keys", "open.key (1 key")
+            + "config.cfg:1: Key file open.key can be read by anyone: chmod o-r open.key\n1 problem found\n");
     }
     void check()
     {
@@ -91,6 +93,9 @@ private slots:
         node.writeFile("config.cfg", config);
         node.writeFile("more.cfg", "\nPM m1 q\nALIAS a m1 m9 1 1 0\n");
         node.writeFile("zerlint0.key", "k0 k1\n");
+        QFile::setPermissions(node.dir() + "/zerlint0.key", QFile::ReadOwner | QFile::WriteOwner);
+        node.writeFile("open.key", "k0\n");
+        QFile::setPermissions(node.dir() + "/open.key", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
         QFETCH(QStringList, args);
         QVERIFY(node.start(QStringList{"--check"} + args));
         const int status = node.waitForExit();
@@ -140,6 +145,7 @@ private slots:
         FakeBus server;
         NodeProcess node;
         node.writeFile("zerlint0.key", "k0\n");
+        QFile::setPermissions(node.dir() + "/zerlint0.key", QFile::ReadOwner | QFile::WriteOwner);
         node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port())
                                          + "\nPM m1 pmc01 ax1\nALIAS a m1 m1 1 1 0\nGETVALUE_TIMEOUT 0.1\n");
         node.writeFile("badkey.cfg", "INCLUDE config.cfg\nKEY_FILE none\n");
