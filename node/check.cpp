@@ -103,6 +103,23 @@ void checkBus(Findings &findings, QTextStream &out)
                    QStringLiteral("ORVEX_PORT : %1 is not a port number from 1 to 65535.").arg(port->value));
     }
 
+    // The name goes into every message's address, where these would split or end it.
+    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("NAME_ON_ORVEX"))) {
+        const QString &name = entry.value;
+        QString why;
+        if (name.isEmpty())
+            why = QStringLiteral("it is empty");
+        else if (std::any_of(name.cbegin(), name.cend(), [](QChar c) { return c.isSpace(); }))
+            why = QStringLiteral("it holds white space");
+        else if (name.contains(QLatin1Char('>')))
+            why = QStringLiteral("it holds \">\"");
+        else if (name.contains(QLatin1Char('.')))
+            why = QStringLiteral("it holds \".\"");
+        if (!why.isEmpty())
+            report(findings, entry.origin,
+                   QStringLiteral("NAME_ON_ORVEX : [%1] cannot name the node on the bus: %2.").arg(name, why));
+    }
+
     const BusSettings bus = BusSettings::from(gParams);
     const ParamEntry *keyEntry = gParams.latest(QStringLiteral("KEY_FILE"));
     Diagnostic::setSource(keyEntry ? keyEntry->origin : SourceLine{});

@@ -84,6 +84,13 @@ private slots:
                   "1 problem found\n");
         row("key file anyone can read", "KEY_FILE open\n", head + busWith("zerlint0.key (2 keys", "open.key (1 key")
             + "config.cfg:1: Key file open.key can be read by anyone: chmod o-r open.key\n1 problem found\n");
+        row("node names the bus cannot carry", "NAME_ON_ORVEX \"a b\"\nNAME_ON_ORVEX a>b\nNAME_ON_ORVEX a.b\n"
+            "NAME_ON_ORVEX \"\"\n", head + busWith("zerlint0,", ",")
+            + "config.cfg:1: NAME_ON_ORVEX : [a b] cannot name the node on the bus: it holds white space.\n"
+              "config.cfg:2: NAME_ON_ORVEX : [a>b] cannot name the node on the bus: it holds \">\".\n"
+              "config.cfg:3: NAME_ON_ORVEX : [a.b] cannot name the node on the bus: it holds \".\".\n"
+              "config.cfg:4: NAME_ON_ORVEX : [] cannot name the node on the bus: it is empty.\n"
+              "4 problems found\n");
     }
     void check()
     {
