@@ -64,7 +64,17 @@ void checkKeys(Findings &findings)
     }
 }
 
-void checkDefinitions(Findings &findings)
+// The address of the controller an id names; empty when none does.
+QString addressOf(const Definitions &defs, const QString &id)
+{
+    for (const aPm *pm : defs.controllers()) {
+        if (pm->id == id)
+            return pm->address;   // the first definition is the one kept
+    }
+    return {};
+}
+
+void checkDefinitions(Findings &findings, const Definitions &defs)
 {
     for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("PM"))) {
         Diagnostic::setSource(entry.origin);
@@ -76,20 +86,30 @@ void checkDefinitions(Findings &findings)
     static const char *const numberNames[] = {"factor1", "factor2", "offset"};
     for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("ALIAS"))) {
         Diagnostic::setSource(entry.origin);
-        QString name, item;
-        QString left = takeItem(entry.rest, name);
-        left = takeItem(takeItem(left, item), item);
-        for (const char *what : numberNames) {
+        QString name, id1, id2, item;
+        QString left = takeItem(takeItem(takeItem(entry.rest, name), id1), id2);
+        double numbers[3] = {};
+        for (int i = 0; i < 3; ++i) {
+            const QLatin1String what(numberNames[i]);
             left = takeItem(left, item);
-            double number = 0;
-            if (!readNumber(item, number))
+            if (!readNumber(item, numbers[i]))
                 report(findings, entry.origin,
                        QStringLiteral("ALIAS : The %1 of %2 is not a number, so it counts as 0. [%3]")
-                           .arg(QLatin1String(what), name, entry.rest));
-            else if (!std::isfinite(number))
+                           .arg(what, name, entry.rest));
+            else if (!std::isfinite(numbers[i]))
                 report(findings, entry.origin, QStringLiteral("ALIAS : The %1 of %2 is not a finite number. [%3]")
-                                                   .arg(QLatin1String(what), name, entry.rest));
+                                                   .arg(what, name, entry.rest));
         }
+        // A move is spread over the factors: with none to carry it, or with one controller
+        // whose factors cancel, the alias value stays where it is whatever is written.
+        const QString address = addressOf(defs, id1);
+        if (numbers[0] == 0 && numbers[1] == 0)
+            report(findings, entry.origin,
+                   QStringLiteral("ALIAS : %1 can never move: both factors are 0. [%2]").arg(name, entry.rest));
+        else if (!address.isEmpty() && address == addressOf(defs, id2) && numbers[0] + numbers[1] == 0)
+            report(findings, entry.origin,
+                   QStringLiteral("ALIAS : %1 can never move: both ids name %2 and the factors add up to 0. [%3]")
+                       .arg(name, address, entry.rest));
     }
 }
 
@@ -190,7 +210,7 @@ int checkConfiguration(Findings &findings, QTextStream &out)
         out << "\n";
     }
     checkKeys(findings);
-    checkDefinitions(findings);
+    checkDefinitions(findings, defs);
     Diagnostic::collectInto(nullptr);
     checkBus(findings, out);
 
