@@ -154,6 +154,29 @@ void checkBus(Findings &findings, QTextStream &out)
         << ", key file " << bus.keyFile << ".key (" << keys.size() << (keys.size() == 1 ? " key)\n" : " keys)\n");
 }
 
+// A bus setting on more than one line: only the latest counts, which is easy to miss.
+QList<Finding> repeatedSettings()
+{
+    static const char *const busKeys[] = {"ORVEX_SERVER", "ORVEX_PORT", "NAME_ON_ORVEX", "KEY_FILE", "GETVALUE_TIMEOUT"};
+    QList<Finding> notes;
+    for (const char *key : busKeys) {
+        const QString name = QLatin1String(key);
+        const ParamEntry *holding = gParams.latest(name);
+        if (!holding || holding->origin.file.isEmpty())
+            continue;
+        QStringList over;
+        for (const ParamEntry &entry : gParams.entriesOf(name)) {
+            const bool same = entry.origin.file == holding->origin.file && entry.origin.line == holding->origin.line;
+            if (!entry.origin.file.isEmpty() && !same)
+                over.append(QStringLiteral("%1:%2").arg(entry.origin.file).arg(entry.origin.line));
+        }
+        if (!over.isEmpty())
+            notes.append(Finding{holding->origin, QStringLiteral("note: %1 is given again; this one holds over %2")
+                                                      .arg(name, over.join(QStringLiteral(", ")))});
+    }
+    return notes;
+}
+
 QString located(const Finding &finding)
 {
     if (finding.where.file.isEmpty())
@@ -223,16 +246,22 @@ int checkConfiguration(Findings &findings, QTextStream &out)
     for (const ParamEntry &entry : gParams.allEntries())
         rank(entry.origin.file);
     QList<Finding> shown = findings.kept();
-    for (const Finding &finding : std::as_const(shown))
+    QList<Finding> notes = repeatedSettings();
+    for (const Finding &finding : shown + notes)
         rank(finding.where.file);
-    std::stable_sort(shown.begin(), shown.end(), [&fileRank](const Finding &a, const Finding &b) {
+    const auto byPlace = [&fileRank](const Finding &a, const Finding &b) {
         const int ra = fileRank.value(a.where.file), rb = fileRank.value(b.where.file);
         return ra != rb ? ra < rb : a.where.line < b.where.line;
-    });
+    };
+    std::stable_sort(shown.begin(), shown.end(), byPlace);
+    std::stable_sort(notes.begin(), notes.end(), byPlace);
     for (const Finding &finding : std::as_const(shown))
         out << located(finding) << "\n";
     if (findings.notKept() > 0)
         out << "Problems beyond the first " << Diagnostic::MaxShown << " not listed : " << findings.notKept() << "\n";
+    // Not problems: they neither count nor change the status.
+    for (const Finding &finding : std::as_const(notes))
+        out << located(finding) << "\n";
     const qsizetype count = findings.count();
     if (count == 0)
         out << "no problems found\n";

@@ -90,13 +90,17 @@ private slots:
               "config.cfg:2: NAME_ON_ORVEX : [a>b] cannot name the node on the bus: it holds \">\".\n"
               "config.cfg:3: NAME_ON_ORVEX : [a.b] cannot name the node on the bus: it holds \".\".\n"
               "config.cfg:4: NAME_ON_ORVEX : [] cannot name the node on the bus: it is empty.\n"
-              "4 problems found\n");
+              "config.cfg:4: note: NAME_ON_ORVEX is given again; this one holds over config.cfg:1, config.cfg:2, "
+              "config.cfg:3\n4 problems found\n");
         row("aliases that can never move", "PM m1 p a\nPM m2 p a\nALIAS z m1 m2 0 0 1\nALIAS c m1 m2 2 -2 0\n"
             "ALIAS d m1 m1 2 -1 0\n", head + "PM m1 : p.a\nPM m2 : p.a\nALIAS z = 0 * p.a + 0 * p.a - 1\n"
             "ALIAS c = 2 * p.a + -2 * p.a - 0\nALIAS d = 2 * p.a + -1 * p.a - 0\n" + bus
             + "config.cfg:3: ALIAS : z can never move: both factors are 0. [ z m1 m2 0 0 1]\n"
               "config.cfg:4: ALIAS : c can never move: both ids name p.a and the factors add up to 0. [ c m1 m2 2 -2 0]\n"
               "2 problems found\n");
+        row("a setting given twice: a note, no problem", "ORVEX_PORT 1\nKEY_FILE zerlint0\nORVEX_PORT 2\n",
+            head + busWith("60570", "2")
+                + "config.cfg:3: note: ORVEX_PORT is given again; this one holds over config.cfg:1\nno problems found\n");
     }
     void check()
     {
