@@ -38,6 +38,9 @@ int main(int argc, char *argv[])
     Diagnostic::endLimit();
     if (keys.isEmpty())
         return 1;
+    // The login secrets open to every user: a start says so and goes on; --check refuses.
+    if (const QString open = KeyFile::openToAnyone(bus.keyFile); !open.isEmpty())
+        qWarning() << open;
     // The end is taken in the event loop, once the link has finished what it was doing.
     QObject::connect(&body, &Body::finished, &app, [](int status, const QString &why) {
         if (status != 0)

@@ -105,6 +105,8 @@ void NodeProcess::writeFile(const QString &name, const QByteArray &contents)
     QFile file(folder.filePath(name));
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(contents);
+    if (name.endsWith(".key"))   // the login secrets, as an operator keeps them
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void NodeProcess::setEnvironment(const QString &name, const QString &value)

@@ -311,7 +311,11 @@ private slots:
         QTest::addColumn<QByteArrayList>("logged");  // "!" and a text: not logged
         QTest::newRow("bus closes") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Ok:\n") << 0
             << QByteArrayList{"make connection \"zerlint0\" \"zerlint0\" \"127.0.0.1\"", "\"Login line written as zerlint0\"",
-                              "\"Logged in to the bus server as zerlint0\"", "\"The bus server closed the connection\""};
+                              "\"Logged in to the bus server as zerlint0\"", "\"The bus server closed the connection\"",
+                              "!read by anyone"};
+        QTest::newRow("key file anyone can read: a warning, and on") << QByteArray("k0 k1\n")
+            << QByteArray("System>zerlint0 @login Ok:\n") << 0
+            << QByteArrayList{"\"Key file zerlint0.key can be read by anyone: chmod o-r zerlint0.key\"", "Logged in"};
         QTest::newRow("login refused") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Er: Wrong key\n")
             << 1 << QByteArrayList{"\"The bus server refused the login: Er: Wrong key\"", "!Logged in"};
         QTest::newRow("no key file") << QByteArray() << QByteArray() << 1
@@ -330,6 +334,8 @@ private slots:
         NodeProcess node;
         if (!keyFile.isNull())
             node.writeFile("zerlint0.key", keyFile);
+        if (QByteArray(QTest::currentDataTag()).startsWith("key file anyone"))
+            QFile::setPermissions(node.dir() + "/zerlint0.key", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
         node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port())
                                          + "\nPM m1 p\nALIAS a m1 m9 1 1 0\n");
         if (QByteArray(QTest::currentDataTag()) == "journal priorities")
