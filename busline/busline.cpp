@@ -1,5 +1,7 @@
 #include "busline/busline.h"
 
+#include <QCommandLineParser>
+
 #include <QFile>
 
 namespace BusLine {
@@ -51,6 +53,17 @@ QStringList readKeys(QString fileName, QString &error)
     if (keys.isEmpty())
         error = QStringLiteral("no key in %1").arg(fileName);
     return keys;
+}
+
+QString usageError(const QCommandLineParser &parser)
+{
+    const QString unknown = parser.unknownOptionNames().value(0);
+    if (!unknown.isEmpty())
+        return QStringLiteral("unknown option ") + (unknown.size() == 1 ? "-" : "--") + unknown;
+    QString what = parser.errorText();   // e.g. "Missing value after '--port'."
+    if (!what.isEmpty())
+        what[0] = what[0].toLower();
+    return what.endsWith(QLatin1Char('.')) ? what.chopped(1) : what;
 }
 
 } // namespace BusLine

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+class QCommandLineParser;
+
 // How the stand-ins read the bus. The node's own reading is what they test, so they share
 // none of it: a fault there must not be made on both sides of the wire.
 namespace BusLine {
@@ -34,5 +36,9 @@ int keyIndex(const QString &challenge, qsizetype keyCount);
 // The white-space separated words of a key file, named with or without ".key"; none, and why
 // in error, when it cannot be read or holds no key.
 QStringList readKeys(QString fileName, QString &error);
+
+// What is wrong with a command line the parser refused, as one line: "unknown option --bogus",
+// "missing value after '--port'".
+QString usageError(const QCommandLineParser &parser);
 
 } // namespace BusLine

@@ -41,14 +41,8 @@ int main(int argc, char *argv[])
         err << "orvex-sim: " << what << "\n";
         return 64;
     };
-    if (!parser.parse(app.arguments())) {
-        const QString unknown = parser.unknownOptionNames().value(0);
-        if (!unknown.isEmpty())
-            return usage("unknown option " + QString(unknown.size() == 1 ? "-" : "--") + unknown);
-        QString what = parser.errorText();   // e.g. "Missing value after '--port'."
-        what[0] = what[0].toLower();
-        return usage(what.chopped(what.endsWith('.') ? 1 : 0));
-    }
+    if (!parser.parse(app.arguments()))
+        return usage(BusLine::usageError(parser));
     // Before anything is read or listened on.
     if (parser.isSet(QStringLiteral("version"))) {
         std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),

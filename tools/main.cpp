@@ -45,14 +45,8 @@ int main(int argc, char *argv[])
         err << "orvex-client: " << what << "\n";
         return 64;
     };
-    if (!parser.parse(app.arguments())) {
-        const QString unknown = parser.unknownOptionNames().value(0);
-        if (!unknown.isEmpty())
-            return usage("unknown option " + QString(unknown.size() == 1 ? "-" : "--") + unknown);
-        QString what = parser.errorText();   // e.g. "Missing value after '--port'."
-        what[0] = what[0].toLower();
-        return usage(what.chopped(what.endsWith('.') ? 1 : 0));
-    }
+    if (!parser.parse(app.arguments()))
+        return usage(BusLine::usageError(parser));
     // Before the key file is read or a connection made.
     if (parser.isSet(QStringLiteral("version"))) {
         QTextStream(stdout) << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
