@@ -67,14 +67,12 @@ Connector::~Connector()
 void Connector::open(const QString &host, quint16 port, std::chrono::milliseconds timeLimit)
 {
     this->port = port;
-    done = false;
     limit.start(timeLimit);
     QHostInfo::lookupHost(host, this, &Connector::hostFound);
 }
 
 void Connector::stop()
 {
-    done = true;
     limit.stop();
     candidates.clear();
     if (pending) {
@@ -85,15 +83,13 @@ void Connector::stop()
 
 void Connector::timeUp()
 {
-    if (done)
-        return;
     stop();
     emit failed(errorText(ETIMEDOUT));
 }
 
 void Connector::hostFound(const QHostInfo &info)
 {
-    if (done)
+    if (!limit.isActive())
         return;   // the time was up first
     candidates = info.addresses();
     if (info.error() != QHostInfo::NoError || candidates.isEmpty()) {
@@ -145,7 +141,7 @@ void Connector::attempted()
     if (error == ECONNRESET || error == EPIPE) {
         stop();
         emit dropped(errorText(error));
-    }
-    else
+    } else {
         tryNext();
+    }
 }

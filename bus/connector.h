@@ -58,6 +58,5 @@ private:
     QList<QHostAddress> candidates;   // addresses not tried yet
     std::unique_ptr<QSocketNotifier> pending;
     int descriptor = -1;               // of the attempt in progress
-    QTimer limit;
-    bool done = false;
+    QTimer limit;   // runs while the work goes on
 };

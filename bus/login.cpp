@@ -18,20 +18,15 @@ int keyIndex(int challenge, qsizetype keyCount)
 
 void Orvex::awaitLoginStep()
 {
-    loginDeadline.setRemainingTime(loginTimeLimit);
     timer.start(loginTimeLimit);
 }
 
-void Orvex::loginTimeUp()
+void Orvex::timeUp()
 {
     if (linkState == State::Stopping)
         return end(0, stopReason);   // what was not written by now goes with the socket
     if (linkState != State::AwaitingChallenge && linkState != State::LoginSent)
         return;
-    if (!loginDeadline.hasExpired()) {   // a coarse timer may wake a little early
-        timer.start(std::chrono::ceil<std::chrono::milliseconds>(loginDeadline.remainingTimeAsDuration()));
-        return;
-    }
     const QString limit = QString::number(loginTimeLimit.count() / 1000.0);
     if (linkState == State::AwaitingChallenge)
         end(1, tr("No challenge from the bus server within %1 s").arg(limit));

@@ -20,7 +20,8 @@ Orvex::Orvex()
     qRegisterMetaType<Orvex *>("Orvex*");
     socket.setReadBufferSize(ReadBufferSize);
     timer.setSingleShot(true);
-    connect(&timer, &QTimer::timeout, this, &Orvex::loginTimeUp);
+    timer.setTimerType(Qt::PreciseTimer);   // a limit is not cut short
+    connect(&timer, &QTimer::timeout, this, &Orvex::timeUp);
     connect(&socket, &QTcpSocket::disconnected, this, &Orvex::socketDisconnected);
     connect(&socket, &QTcpSocket::errorOccurred, this, &Orvex::socketError);
     connect(&connector, &Connector::connected, this, &Orvex::socketConnected);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractSocket>
-#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -106,7 +105,8 @@ private:
 
     void attach(QIODevice *device);
     void awaitLoginStep();
-    void loginTimeUp();
+    // The login step or the stop awaited took its whole time.
+    void timeUp();
     void readChallenge();
     void takeLoginAnswer();
     bool loginRefused(const SMsg &answer);
@@ -126,8 +126,7 @@ private:
     QIODevice *transport = nullptr;   // what the link reads and writes: the socket, or a device
     std::chrono::milliseconds loginTimeLimit = LoginTimeLimit;
     std::chrono::milliseconds connectTimeLimit = Connector::ConnectTimeLimit;
-    QDeadlineTimer loginDeadline;   // of the login step awaited
-    QTimer timer;                   // wakes the link at its deadline
+    QTimer timer;   // runs out when the login step or the stop awaited has taken its time
     bool discarding = false;    // skipping the tail of an over-long line
     QByteArray inbound;         // what arrived after the last complete line
     QString lineText;           // room for the line being handled, simplified

@@ -50,14 +50,14 @@ void anAlias::GetValue(const SMsg &msg, std::chrono::milliseconds timeLimit)
 {
     pm1->GetValue();
     pm2->GetValue();
-    pendingValueRequests.append({msg, QDeadlineTimer(timeLimit), timeLimit, pm1->replyCount(), pm2->replyCount()});
+    pendingValueRequests.append({msg, QDeadlineTimer(timeLimit), pm1->replyCount(), pm2->replyCount()});
 }
 
-bool anAlias::expireValueRequests()
+bool anAlias::expireValueRequests(std::chrono::milliseconds timeLimit)
 {
+    const QString limit = numberText(double(timeLimit.count()) / 1000);
     while (!pendingValueRequests.isEmpty() && pendingValueRequests.first().deadline.hasExpired()) {
         const WaitingRequest request = pendingValueRequests.takeFirst();
-        const QString limit = numberText(double(request.limit.count()) / 1000);
         QStringList silent;
         for (const auto &[pm, seen] : {std::pair{pm1, request.replies1}, std::pair{pm2, request.replies2}}) {
             if (pm->replyCount() == seen && !silent.contains(pm->address)) {

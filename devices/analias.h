@@ -32,8 +32,8 @@ public:
     void Remote();
     // Asks both controllers; the request is answered at the next value reply, or after the time limit.
     void GetValue(const SMsg &msg, std::chrono::milliseconds timeLimit);
-    // Answers the requests whose time is up; true while others still wait.
-    bool expireValueRequests();
+    // Answers the requests whose time (the limit they were asked with) is up; true while others still wait.
+    bool expireValueRequests(std::chrono::milliseconds timeLimit);
     void Speed(int selector);
     MoveResult SetValue(const SMsg &msg);
     MoveResult SetValueREL(const SMsg &msg);
@@ -77,7 +77,6 @@ private:
     {
         SMsg msg;
         QDeadlineTimer deadline;
-        std::chrono::milliseconds limit;
         quint32 replies1, replies2;   // the controllers' reply counts when it was asked
     };
 

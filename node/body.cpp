@@ -88,8 +88,10 @@ void Body::noticedSilence()
 
 void Body::sweepValueRequests()
 {
-    waitingAliases.removeIf([](anAlias *alias) { return !alias->expireValueRequests(); });
-    if (waitingAliases.isEmpty())
+    bool waiting = false;
+    for (anAlias *alias : defs.aliases())
+        waiting |= alias->expireValueRequests(defs.valueTimeLimit());
+    if (!waiting)
         valueSweep.stop();
 }
 
@@ -221,8 +223,6 @@ void Body::AskGetValue(const SMsg &msg)
         return;
     }
     alias->GetValue(msg, defs.valueTimeLimit());
-    if (!waitingAliases.contains(alias))
-        waitingAliases.append(alias);
     if (!valueSweep.isActive())
         valueSweep.start();
 }

@@ -74,7 +74,6 @@ private:
 
     std::unique_ptr<Orvex> link;
     Definitions defs;
-    // Aliases with GetValue requests waiting, swept by one timer while there are any.
-    QList<anAlias *> waitingAliases;
+    // Sweeps the aliases' waiting GetValue requests while there are any.
     QTimer valueSweep;
 };
