@@ -111,7 +111,9 @@ void NodeProcess::writeFile(const QString &name, const QByteArray &contents)
 
 void NodeProcess::setEnvironment(const QString &name, const QString &value)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = proc.processEnvironment();
+    if (environment.isEmpty())
+        environment = QProcessEnvironment::systemEnvironment();
     environment.insert(name, value);
     proc.setProcessEnvironment(environment);
 }

@@ -302,55 +302,6 @@ private slots:
         QCOMPARE(node.end(), "0 Stopped on SIGTERM");
     }
 
-    // The real node: how an end is logged, and its exit status.
-    void process_data()
-    {
-        QTest::addColumn<QByteArray>("keyFile");     // null: none
-        QTest::addColumn<QByteArray>("answer");      // to the login line; empty: no challenge
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArrayList>("logged");  // "!" and a text: not logged
-        QTest::newRow("bus closes") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Ok:\n") << 0
-            << QByteArrayList{"make connection \"zerlint0\" \"zerlint0\" \"127.0.0.1\"", "\"Login line written as zerlint0\"",
-                              "\"Logged in to the bus server as zerlint0\"", "\"The bus server closed the connection\"",
-                              "!read by anyone"};
-        QTest::newRow("key file anyone can read: a warning, and on") << QByteArray("k0 k1\n")
-            << QByteArray("System>zerlint0 @login Ok:\n") << 0
-            << QByteArrayList{"\"Key file zerlint0.key can be read by anyone: chmod o-r zerlint0.key\"", "Logged in"};
-        QTest::newRow("login refused") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Er: Wrong key\n")
-            << 1 << QByteArrayList{"\"The bus server refused the login: Er: Wrong key\"", "!Logged in"};
-        QTest::newRow("no key file") << QByteArray() << QByteArray() << 1
-            << QByteArrayList{"Key file zerlint0.key (KEY_FILE zerlint0 and \".key\"): No such file or directory\n",
-                              "!:zerlint0.key", "!make connection"};
-        QTest::newRow("journal priorities") << QByteArray("k0 k1\n") << QByteArray("System>zerlint0 @login Er: Wrong key\n") << 1
-            << QByteArrayList{"<7>def PM :  \"m1\"", "<4>\"One of the Chs m1 and/or m9", "<6>make connection",
-                              "<6>\"Login line written", "<3>\"The bus server refused the login"};
-    }
-    void process()
-    {
-        QFETCH(QByteArray, keyFile);
-        QFETCH(QByteArray, answer);
-        QFETCH(QByteArrayList, logged);
-        FakeBus server;
-        NodeProcess node;
-        if (!keyFile.isNull())
-            node.writeFile("zerlint0.key", keyFile);
-        if (QByteArray(QTest::currentDataTag()).startsWith("key file anyone"))
-            QFile::setPermissions(node.dir() + "/zerlint0.key", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-        node.writeFile("config.cfg", "ORVEX_SERVER 127.0.0.1\nORVEX_PORT " + QByteArray::number(server.port())
-                                         + "\nPM m1 p\nALIAS a m1 m9 1 1 0\n");
-        if (QByteArray(QTest::currentDataTag()) == "journal priorities")
-            node.logToJournal();
-        else   // without the journal, no line carries a priority
-            logged << "!<";
-        QVERIFY(node.start());
-        if (!answer.isEmpty() && !server.login(1, answer).isNull() && answer.contains("Ok:"))
-            server.node()->close();
-        QTEST(node.waitForExit(), "status");
-        const QByteArray log = node.log();
-        for (const QByteArray &text : logged)
-            QVERIFY2(text.startsWith('!') ? !log.contains(text.mid(1)) : log.contains(text), log.constData());
-    }
-
 private:
     // The connection's keepalive switch, idle time, probe interval and probe count.
     static QList<int> keepAlive(int fd)

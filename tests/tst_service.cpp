@@ -131,7 +131,9 @@ private slots:
         QTest::addColumn<QByteArray>("answer");    // the server's to the login; null: no connection
         QTest::addColumn<QByteArray>("told");      // "|" after each datagram; PORT: the server's port
         QTest::addColumn<bool>("abstract");        // the socket has an abstract name, not a file
-        QTest::addColumn<QByteArrayList>("steps"); // then: "<" sent to the node, "=" a line from it, "!" a signal
+        // "#" before the start: "#nokey", "#openkey" (others may read it), "#journal" (the log goes to it);
+        // then "<" sent to the node, "=" a line from it, "!" a signal, "close"; at the end "?" in the log, "?!" not
+        QTest::addColumn<QByteArrayList>("steps");
         const auto row = [](const char *name, const QStringList &args, const QByteArray &printed, int status,
                             const QByteArray &answer = {}, const QByteArray &told = "", bool abstract = false,
                             const QByteArrayList &steps = {}) {
@@ -154,8 +156,23 @@ private slots:
              "=zerlint0.a>c @GetValue Er:Controller pmc01.ax1 did not answer within 0.1 s", "<pmc01.ax1>zerlint0 @GetValue 5\n"});
         row("SIGTERM: a clean stop", {}, "", 0, "System>zerlint0 @login Ok:\n",
             connecting + "READY=1\n" + serving + "|STOPPING=1|", false, {"=pmc01.ax1 GetValue", "!15"});
-        row("login refused: never ready; abstract name", {}, "", 1, "System>zerlint0 @login Er: Wrong key\n",
-            connecting, true);
+        const QByteArray refused = "System>zerlint0 @login Er: Wrong key\n";
+        row("login refused: never ready; abstract name", {}, "", 1, refused, connecting, true,
+            {"?\"The bus server refused the login: Er: Wrong key\"", "?!Logged in"});
+        // How a start and its end are logged.
+        row("bus closes", {}, "", 0, "System>zerlint0 @login Ok:\n", connecting + "READY=1\n" + serving + "|", false,
+            {"=pmc01.ax1 GetValue", "close", "?make connection \"zerlint0\" \"zerlint0\" \"127.0.0.1\"",
+             "?\"Login line written as zerlint0\"", "?\"Logged in to the bus server as zerlint0\"",
+             "?\"The bus server closed the connection\"", "?!read by anyone"});
+        row("key file anyone can read: a warning, and on", {}, "", -1, "System>zerlint0 @login Ok:\n",
+            connecting + "READY=1\n" + serving + "|", false,
+            {"#openkey", "=pmc01.ax1 GetValue", "?\"Key file zerlint0.key can be read by anyone: chmod o-r zerlint0.key\""});
+        row("no key file", {}, "", 1, {}, "", false,
+            {"#nokey", "?Key file zerlint0.key (KEY_FILE zerlint0 and \".key\"): No such file or directory\n",
+             "?!:zerlint0.key", "?!make connection"});
+        row("journal priorities", {}, "", 1, refused, connecting, false,
+            {"#journal", "#openkey", "?<7>def PM :  \"m1\"", "?<4>\"Key file zerlint0.key can be read", "?<6>make connection",
+             "?<6>\"Login line written", "?<3>\"The bus server refused the login"});
     }
     void service()
     {
@@ -176,18 +193,28 @@ private slots:
         QVERIFY(::bind(manager, reinterpret_cast<sockaddr *>(&address),
                        socklen_t(offsetof(sockaddr_un, sun_path) + size_t(name.size()))) == 0);
         node.setEnvironment("NOTIFY_SOCKET", QString::fromLocal8Bit(name));
+        QFETCH(QByteArrayList, steps);
+        if (steps.contains("#nokey"))
+            QFile::remove(node.dir() + "/zerlint0.key");
+        if (steps.contains("#openkey"))
+            QFile::setPermissions(node.dir() + "/zerlint0.key", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        if (steps.contains("#journal"))
+            node.logToJournal();
+        else   // without the journal, no line carries a priority
+            steps << "?!<";
         QFETCH(QStringList, args);
         QVERIFY(node.start(args));
         QFETCH(QByteArray, answer);
         if (!answer.isNull())
             QCOMPARE(server.login(0, answer), "zerlint0 k0");
-        QFETCH(QByteArrayList, steps);
         for (const QByteArray &step : steps) {
             if (step.startsWith('<'))
                 server.send(step.mid(1));
             else if (step.startsWith('!'))
                 node.signal(step.mid(1).toInt());
-            else
+            else if (step == "close")
+                server.node()->close();
+            else if (step.startsWith('='))
                 QVERIFY(server.waitFor(step.mid(1)));
         }
         QFETCH(int, status);
@@ -195,6 +222,11 @@ private slots:
             QCOMPARE(node.waitForExit(), status);   // all it told before it ended has arrived by now
         if (steps.contains("!15"))
             QVERIFY2(node.log().endsWith("\"Stopped on SIGTERM\"\n"), node.log().constData());
+        for (const QByteArray &step : steps) {
+            if (step.startsWith('?'))
+                QVERIFY2(step.startsWith("?!") ? !node.log().contains(step.mid(2)) : node.waitForLog(step.mid(1)),
+                         node.log().constData());
+        }
         QFETCH(QByteArray, told);
         told.replace("PORT", QByteArray::number(server.port()));
         QByteArray got;
