@@ -4,6 +4,7 @@
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -144,4 +145,25 @@ void Connector::attempted()
     } else {
         tryNext();
     }
+}
+
+void ConnectionWitness::watch(qintptr descriptor)
+{
+    release();
+    fd = ::fcntl(int(descriptor), F_DUPFD_CLOEXEC, 0);
+}
+
+bool ConnectionWitness::wasReset() const
+{
+    // A close leaves the connection half open, waiting for this end's close; a reset ends it.
+    tcp_info info = {};
+    socklen_t length = sizeof info;
+    return fd >= 0 && ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 && info.tcpi_state == TCP_CLOSE;
+}
+
+void ConnectionWitness::release()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
 }

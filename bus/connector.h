@@ -60,3 +60,23 @@ private:
     int descriptor = -1;               // of the attempt in progress
     QTimer limit;   // runs while the work goes on
 };
+
+// A second descriptor of the connection made. Qt closes its own as soon as it reads the end,
+// and reports a reset as a close; this one, kept open until released, still tells which it was.
+class ConnectionWitness
+{
+    Q_DISABLE_COPY_MOVE(ConnectionWitness)
+
+public:
+    ConnectionWitness() = default;
+    ~ConnectionWitness() { release(); }
+
+    void watch(qintptr descriptor);
+    // The peer reset the connection, rather than closing it.
+    bool wasReset() const;
+    // Lets the connection go: the last descriptor closed ends it.
+    void release();
+
+private:
+    int fd = -1;
+};

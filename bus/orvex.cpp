@@ -2,6 +2,9 @@
 
 #include <QDebug>
 
+#include <cerrno>
+#include <cstring>
+
 #include "bus/vocabulary.h"
 
 namespace {
@@ -58,6 +61,7 @@ void Orvex::connectToServer(const QString &name, const QStringList &keys, const 
 
 void Orvex::socketConnected(qintptr descriptor)
 {
+    witness.watch(descriptor);
     socket.setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState);
     // Replies go out as they are written, not held back for the peer's acknowledgement.
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -91,12 +95,18 @@ void Orvex::end(int status, const QString &why)
     // Nothing more goes out or comes in; what the socket still held is dropped with it.
     if (transport == &socket)
         socket.abort();
+    witness.release();
     emit finished(status, why);
 }
 
 void Orvex::socketDisconnected()
 {
-    end(0, linkState == State::Stopping ? stopReason : tr("The bus server closed the connection"));
+    if (linkState == State::Stopping)
+        end(0, stopReason);
+    else if (witness.wasReset())
+        end(0, tr("The bus connection was lost: %1").arg(QString::fromLocal8Bit(std::strerror(ECONNRESET))));
+    else
+        end(0, tr("The bus server closed the connection"));
 }
 
 void Orvex::stop(const QString &why)

@@ -123,6 +123,7 @@ private:
     QString stopReason;
     QTcpSocket socket;
     Connector connector;
+    ConnectionWitness witness;
     QIODevice *transport = nullptr;   // what the link reads and writes: the socket, or a device
     std::chrono::milliseconds loginTimeLimit = LoginTimeLimit;
     std::chrono::milliseconds connectTimeLimit = Connector::ConnectTimeLimit;
