@@ -234,3 +234,45 @@ QString anAlias::formula() const
         + numberText(factor2) + QStringLiteral(" * ") + address(pm2) + QStringLiteral(" - ")
         + numberText(offset);
 }
+
+bool anAlias::sameAs(const anAlias &other) const
+{
+    return pm1->address == other.pm1->address && pm2->address == other.pm2->address && factor1 == other.factor1
+        && factor2 == other.factor2 && offset == other.offset && limits == other.limits
+        && pm1->limits == other.pm1->limits && pm2->limits == other.pm2->limits;
+}
+
+void anAlias::takeOver(anAlias &old)
+{
+    lastBusy = old.lastBusy;
+    // A request waits for a reply from each controller after it was asked; one that is new
+    // to it has not been asked yet.
+    const bool ask1 = pm1->address != old.pm1->address;
+    const bool ask2 = pm2->address != old.pm2->address;
+    for (WaitingRequest request : std::as_const(old.pendingValueRequests)) {
+        if (ask1)
+            request.replies1 = pm1->replyCount();
+        if (ask2)
+            request.replies2 = pm2->replyCount();
+        pendingValueRequests.append(request);
+    }
+    old.pendingValueRequests.clear();
+    if (!pendingValueRequests.isEmpty()) {
+        if (ask1)
+            pm1->GetValue();
+        if (ask2 && (!ask1 || pm2->address != pm1->address))
+            pm2->GetValue();
+    }
+    if (sameAs(old))
+        return;
+    if (pm1->hasMovableValue() && pm2->hasMovableValue() && valueText() != old.valueText())
+        noticedNewValue();
+    noticedChangedIsBusy();
+}
+
+void anAlias::refuseValueRequests(const QString &text)
+{
+    for (const WaitingRequest &request : std::as_const(pendingValueRequests))
+        link->SendReply(request.msg, text);
+    pendingValueRequests.clear();
+}

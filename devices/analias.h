@@ -64,6 +64,15 @@ public:
     void noticedChangedIsBusy() override;
     void noticedNewValue() override;
 
+    // Whether the other has the same controllers, factors, offset and limits.
+    bool sameAs(const anAlias &other) const;
+    // On a reload, the running alias of this name: its busy state as announced and its waiting
+    // requests. Controllers not in the old definition are asked for the value the requests
+    // wait for; a change of busy state or value is announced.
+    void takeOver(anAlias &old);
+    // Answers every waiting GetValue request with the text.
+    void refuseValueRequests(const QString &text);
+
     // GetValue requests an alias keeps waiting at most; more are refused.
     static constexpr qsizetype MaxWaitingValueRequests = 64;
     qsizetype waitingValueRequests() const { return pendingValueRequests.size(); }

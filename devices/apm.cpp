@@ -32,6 +32,16 @@ void aPm::addListener(ControllerListener *listener)
     listeners.append(listener);
 }
 
+void aPm::takeOver(const aPm &old)
+{
+    busy = old.busy;
+    value = old.value;
+    number = old.number;
+    movable = old.movable;
+    silent = old.silent;
+    replies = old.replies;
+}
+
 QString TravelRange::text() const
 {
     return numberText(low) + QStringLiteral("..") + numberText(high);

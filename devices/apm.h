@@ -17,6 +17,7 @@ struct TravelRange
     double high = 0;
 
     bool contains(double v) const { return v >= low && v <= high; }
+    bool operator==(const TravelRange &other) const { return low == other.low && high == other.high; }
     QString text() const;   // "low..high"
 };
 
@@ -79,6 +80,9 @@ public:
 
     // The channel's travel range, when the configuration gives one.
     std::optional<TravelRange> limits;
+
+    // What the proxy of the same address in the running definitions knows, on a reload.
+    void takeOver(const aPm &old);
 
     // Told of every value and busy report, in the order added.
     void addListener(ControllerListener *listener);

@@ -113,6 +113,35 @@ void Definitions::loadLimits(const ParamStore &params, const QString &key, const
     }
 }
 
+Definitions::Changes Definitions::takeOver(Definitions &old)
+{
+    Changes changes;
+    for (aPm *pm : std::as_const(pmList)) {
+        const auto known = old.pmsByAddress.constFind(pm->address);
+        if (known != old.pmsByAddress.constEnd())
+            pm->takeOver(*known->front());
+        else if (pmsByAddress.value(pm->address).front() == pm)
+            changes.newChannels.append(pm);
+    }
+    for (anAlias *alias : std::as_const(aliasList)) {
+        anAlias *running = old.findAlias(alias->name);
+        if (!running) {
+            ++changes.added;
+            continue;
+        }
+        if (!alias->sameAs(*running))
+            ++changes.changed;
+        alias->takeOver(*running);
+    }
+    for (anAlias *running : std::as_const(old.aliasList)) {
+        if (!findAlias(running->name)) {
+            ++changes.removed;
+            running->refuseValueRequests(QStringLiteral("Er:Channel [%1] is not defined").arg(running->name));
+        }
+    }
+    return changes;
+}
+
 aPm *Definitions::findPm(const QString &id) const
 {
     return pmById.value(id, nullptr);

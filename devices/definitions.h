@@ -36,6 +36,19 @@ public:
     // diagnostic for each bad line; they write through the link once it is connected.
     void load(const ParamStore &params, Orvex *link);
 
+    // What a reload changed.
+    struct Changes
+    {
+        int added = 0;
+        int removed = 0;
+        int changed = 0;
+        QList<aPm *> newChannels;   // a proxy of each controller address the old ones lacked
+    };
+    // Takes over, on a reload, what the running definitions know: each controller's state by
+    // its address, each alias's by its name. The aliases that are gone answer their waiting
+    // GetValue requests; old keeps its objects, to be deleted with it.
+    Changes takeOver(Definitions &old);
+
     aPm *findPm(const QString &id) const;
     anAlias *findAlias(const QString &name) const;
     // False when an alias of that name exists already.

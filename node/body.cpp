@@ -12,6 +12,7 @@
 Body::Body(Orvex *link, const ParamStore &params)
     : QObject(nullptr)
     , link(link)
+    , defs(std::make_unique<Definitions>())
 {
     connect(link, &Orvex::finished, this, &Body::finished);
     connect(link, &Orvex::AskHelp, this, &Body::AskHelp, Qt::UniqueConnection);
@@ -28,16 +29,15 @@ Body::Body(Orvex *link, const ParamStore &params)
     connect(link, &Orvex::AskSpeedMiddle, this, &Body::AskSpeedMiddle, Qt::UniqueConnection);
     connect(link, &Orvex::AskSpeedLow, this, &Body::AskSpeedLow, Qt::UniqueConnection);
     // Controller replies and events go to the proxies of their sender's address.
-    connect(link, &Orvex::AnsGetValue, this, [this](const SMsg &msg) { defs.route(msg, &aPm::AnsGetValue); });
-    connect(link, &Orvex::EvChangedIsBusy, this, [this](const SMsg &msg) { defs.route(msg, &aPm::EvChangedIsBusy); });
-    connect(link, &Orvex::EvChangedValue, this, [this](const SMsg &msg) { defs.route(msg, &aPm::EvChangedValue); });
+    connect(link, &Orvex::AnsGetValue, this, [this](const SMsg &msg) { defs->route(msg, &aPm::AnsGetValue); });
+    connect(link, &Orvex::EvChangedIsBusy, this, [this](const SMsg &msg) { defs->route(msg, &aPm::EvChangedIsBusy); });
+    connect(link, &Orvex::EvChangedValue, this, [this](const SMsg &msg) { defs->route(msg, &aPm::EvChangedValue); });
     for (const auto answer : {&Orvex::AnsSetValue, &Orvex::AnsStop, &Orvex::AnsStopEmergency, &Orvex::AnsRemote,
                               &Orvex::AnsSpeed})
         connect(link, answer, this, &Body::noticedAnswer);
 
-    defs.load(params, link);
-    for (aPm *pm : defs.controllers())
-        connect(pm, &aPm::silenceChanged, this, &Body::noticedSilence);
+    defs->load(params, link);
+    watchSilence();
     valueSweep.setInterval(ValueSweepMs);
     connect(&valueSweep, &QTimer::timeout, this, &Body::sweepValueRequests);
 
@@ -46,8 +46,15 @@ Body::Body(Orvex *link, const ParamStore &params)
 
 Body::~Body() = default;
 
+void Body::watchSilence()
+{
+    for (aPm *pm : defs->controllers())
+        connect(pm, &aPm::silenceChanged, this, &Body::noticedSilence);
+}
+
 void Body::connectToServer(const BusSettings &bus, const QStringList &keys)
 {
+    running = bus;
     qInfo() << "make connection" << bus.name << bus.keyFile << bus.server << bus.port;
     link->connectToServer(bus.name, keys, bus.server, bus.portNumber());
     notifyServiceManager(QStringLiteral("STATUS=Connecting to the bus server %1 port %2")
@@ -56,9 +63,9 @@ void Body::connectToServer(const BusSettings &bus, const QStringList &keys)
 
 void Body::orvexIsReady(Orvex *)
 {
-    for (aPm *pm : defs.controllers())
+    for (aPm *pm : defs->controllers())
         pm->FlgOn();
-    for (aPm *pm : defs.controllers())
+    for (aPm *pm : defs->controllers())
         pm->GetValue();
     notifyServiceManager("READY=1\n" + servingStatus());
 }
@@ -72,25 +79,30 @@ void Body::stop(const QString &signalName)
 QByteArray Body::servingStatus() const
 {
     return QStringLiteral("STATUS=Serving %1 aliases over %2 controller channels as %3")
-        .arg(defs.aliases().size()).arg(defs.controllers().size()).arg(link->nodeName()).toUtf8();
+        .arg(defs->aliases().size()).arg(defs->controllers().size()).arg(link->nodeName()).toUtf8();
+}
+
+QByteArray Body::silentStatus() const
+{
+    QStringList silent;
+    for (const aPm *pm : defs->controllers()) {
+        if (pm->isSilent() && !silent.contains(pm->address))
+            silent.append(pm->address);
+    }
+    return silent.isEmpty() ? QByteArray() : "; not answering: " + silent.join(", ").toUtf8();
 }
 
 void Body::noticedSilence()
 {
-    QStringList silent;
-    for (const aPm *pm : defs.controllers()) {
-        if (pm->isSilent() && !silent.contains(pm->address))
-            silent.append(pm->address);
-    }
-    notifyServiceManager(servingStatus() + (silent.isEmpty() ? QByteArray("; all controllers answer again")
-                                                             : "; not answering: " + silent.join(", ").toUtf8()));
+    const QByteArray silent = silentStatus();
+    notifyServiceManager(servingStatus() + (silent.isEmpty() ? QByteArray("; all controllers answer again") : silent));
 }
 
 void Body::sweepValueRequests()
 {
     bool waiting = false;
-    for (anAlias *alias : defs.aliases())
-        waiting |= alias->expireValueRequests(defs.valueTimeLimit());
+    for (anAlias *alias : defs->aliases())
+        waiting |= alias->expireValueRequests(defs->valueTimeLimit());
     if (!waiting)
         valueSweep.stop();
 }
@@ -99,7 +111,7 @@ void Body::noticedAnswer(const SMsg &msg)
 {
     // A controller that refuses what an alias sent it: the move or stop did not happen there.
     const QString text = msg.toCh.isEmpty() ? msg.params : msg.args.mid(1).join(QLatin1Char(' '));
-    if (text.startsWith(QLatin1String("Er:")) && defs.hasAddress(msg.from))
+    if (text.startsWith(QLatin1String("Er:")) && defs->hasAddress(msg.from))
         qWarning() << QStringLiteral("Controller %1 refused %2: %3").arg(msg.from, msg.command.mid(1), text);
 }
 
@@ -109,7 +121,7 @@ anAlias *Body::checkChannel(const SMsg &msg, bool busyMatters)
         link->SendReply(msg, QStringLiteral("Er:Channel is not selected"));
         return nullptr;
     }
-    anAlias *alias = defs.findAlias(msg.toCh);
+    anAlias *alias = defs->findAlias(msg.toCh);
     if (!alias) {
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
         return nullptr;
@@ -152,8 +164,8 @@ void Body::AskHelp(const SMsg &msg)
 void Body::AskGetChs(const SMsg &msg)
 {
     if (msg.toCh.isEmpty())
-        link->SendReply(msg, defs.aliasNames());
-    else if (defs.findAlias(msg.toCh))
+        link->SendReply(msg, defs->aliasNames());
+    else if (defs->findAlias(msg.toCh))
         link->SendReply(msg, msg.toCh);
     else
         link->SendReply(msg, QStringLiteral("Er:The ch [%1] is not defined").arg(msg.toCh));
@@ -165,7 +177,7 @@ void Body::AskGetChInfo(const SMsg &msg)
         link->SendReply(msg, QStringLiteral("Er: a Ch is not selected"));
         return;
     }
-    const anAlias *alias = defs.findAlias(msg.toCh);
+    const anAlias *alias = defs->findAlias(msg.toCh);
     if (!alias) {
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
         return;
@@ -180,7 +192,7 @@ void Body::AskIsBusy(const SMsg &msg)
         link->SendReply(msg, QStringLiteral("0"));
         return;
     }
-    const anAlias *alias = defs.findAlias(msg.toCh);
+    const anAlias *alias = defs->findAlias(msg.toCh);
     if (!alias)
         link->SendReply(msg, QStringLiteral("Er:Channel [%1] is not defined").arg(msg.toCh));
     else
@@ -222,7 +234,7 @@ void Body::AskGetValue(const SMsg &msg)
                                  .arg(msg.toCh, QString::number(anAlias::MaxWaitingValueRequests)));
         return;
     }
-    alias->GetValue(msg, defs.valueTimeLimit());
+    alias->GetValue(msg, defs->valueTimeLimit());
     if (!valueSweep.isActive())
         valueSweep.start();
 }

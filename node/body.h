@@ -8,12 +8,13 @@
 #include <memory>
 
 #include "bus/smsg.h"
+#include "config/bussettings.h"
+#include "config/diagnostic.h"
 #include "devices/definitions.h"
 
 class Orvex;
 class ParamStore;
 class anAlias;
-struct BusSettings;
 
 // The service node: owns the link and the definitions, answers clients, routes what the
 // controllers send to their proxies.
@@ -36,7 +37,12 @@ public:
     // Ends the node on a stop signal: what it has written goes out first, then finished(0).
     void stop(const QString &signalName);
 
-    const Definitions &definitions() const { return defs; }
+    // On SIGHUP: the configuration read again into fresh, with what reading it reported. Applied
+    // without leaving the bus when a start would find no problem in it and it keeps the bus
+    // settings; else logged as refused, and nothing changes. True when applied.
+    bool reload(const ParamStore &fresh, Findings &findings);
+
+    const Definitions &definitions() const { return *defs; }
 
 signals:
     // The link has ended: the status to end with and the line to log.
@@ -71,9 +77,13 @@ private:
     void askSpeed(const SMsg &msg, int selector);
 
     QByteArray servingStatus() const;
+    // "; not answering: ..." while controllers are silent; empty when none is.
+    QByteArray silentStatus() const;
+    void watchSilence();
 
     std::unique_ptr<Orvex> link;
-    Definitions defs;
+    std::unique_ptr<Definitions> defs;
+    BusSettings running;   // what the node connected with
     // Sweeps the aliases' waiting GetValue requests while there are any.
     QTimer valueSweep;
 };

@@ -49,9 +49,9 @@ void report(Findings &findings, const SourceLine &where, const QString &text)
     findings.add(where, text);
 }
 
-void checkKeys(Findings &findings)
+void checkKeys(const ParamStore &params, Findings &findings)
 {
-    for (const ParamEntry &entry : gParams.allEntries()) {
+    for (const ParamEntry &entry : params.allEntries()) {
         if (entry.origin.file.isEmpty() || knownKeys().contains(entry.key))
             continue;   // options on the command line are the caller's
         const QString nearest = nearestKey(entry.key);
@@ -74,9 +74,9 @@ QString addressOf(const Definitions &defs, const QString &id)
     return {};
 }
 
-void checkDefinitions(Findings &findings, const Definitions &defs)
+void checkDefinitions(const ParamStore &params, Findings &findings, const Definitions &defs)
 {
-    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("PM"))) {
+    for (const ParamEntry &entry : params.entriesOf(QStringLiteral("PM"))) {
         Diagnostic::setSource(entry.origin);
         QString id, node;
         takeItem(takeItem(entry.rest, id), node);
@@ -84,7 +84,7 @@ void checkDefinitions(Findings &findings, const Definitions &defs)
             report(findings, entry.origin, QStringLiteral("PM : The ID %1 names no controller node. [%2]").arg(id, entry.rest));
     }
     static const char *const numberNames[] = {"factor1", "factor2", "offset"};
-    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("ALIAS"))) {
+    for (const ParamEntry &entry : params.entriesOf(QStringLiteral("ALIAS"))) {
         Diagnostic::setSource(entry.origin);
         QString name, id1, id2, item;
         QString left = takeItem(takeItem(takeItem(entry.rest, name), id1), id2);
@@ -113,9 +113,10 @@ void checkDefinitions(Findings &findings, const Definitions &defs)
     }
 }
 
-void checkBus(Findings &findings, QTextStream &out)
+// The number of keys the key file holds.
+qsizetype checkBus(const ParamStore &params, Findings &findings)
 {
-    if (const ParamEntry *port = gParams.latest(QStringLiteral("ORVEX_PORT"))) {
+    if (const ParamEntry *port = params.latest(QStringLiteral("ORVEX_PORT"))) {
         bool ok = false;
         const int number = port->value.toInt(&ok, 10);
         if (!ok || number < 1 || number > 65535)
@@ -124,7 +125,7 @@ void checkBus(Findings &findings, QTextStream &out)
     }
 
     // The name goes into every message's address, where these would split or end it.
-    for (const ParamEntry &entry : gParams.entriesOf(QStringLiteral("NAME_ON_ORVEX"))) {
+    for (const ParamEntry &entry : params.entriesOf(QStringLiteral("NAME_ON_ORVEX"))) {
         const QString &name = entry.value;
         QString why;
         if (name.isEmpty())
@@ -140,8 +141,8 @@ void checkBus(Findings &findings, QTextStream &out)
                    QStringLiteral("NAME_ON_ORVEX : [%1] cannot name the node on the bus: %2.").arg(name, why));
     }
 
-    const BusSettings bus = BusSettings::from(gParams);
-    const ParamEntry *keyEntry = gParams.latest(QStringLiteral("KEY_FILE"));
+    const BusSettings bus = BusSettings::from(params);
+    const ParamEntry *keyEntry = params.latest(QStringLiteral("KEY_FILE"));
     Diagnostic::setSource(keyEntry ? keyEntry->origin : SourceLine{});
     Diagnostic::collectInto(&findings);
     const QStringList keys = KeyFile::read(bus.keyFile);
@@ -149,23 +150,21 @@ void checkBus(Findings &findings, QTextStream &out)
     if (const QString open = KeyFile::openToAnyone(bus.keyFile); !open.isEmpty())
         report(findings, Diagnostic::source(), open);
     Diagnostic::setSource({});
-
-    out << "bus server " << bus.server << " port " << bus.portNumber() << ", node name " << bus.name
-        << ", key file " << bus.keyFile << ".key (" << keys.size() << (keys.size() == 1 ? " key)\n" : " keys)\n");
+    return keys.size();
 }
 
 // A bus setting on more than one line: only the latest counts, which is easy to miss.
-QList<Finding> repeatedSettings()
+QList<Finding> repeatedSettings(const ParamStore &params)
 {
     static const char *const busKeys[] = {"ORVEX_SERVER", "ORVEX_PORT", "NAME_ON_ORVEX", "KEY_FILE", "GETVALUE_TIMEOUT"};
     QList<Finding> notes;
     for (const char *key : busKeys) {
         const QString name = QLatin1String(key);
-        const ParamEntry *holding = gParams.latest(name);
+        const ParamEntry *holding = params.latest(name);
         if (!holding || holding->origin.file.isEmpty())
             continue;
         QStringList over;
-        for (const ParamEntry &entry : gParams.entriesOf(name)) {
+        for (const ParamEntry &entry : params.entriesOf(name)) {
             const bool same = entry.origin.file == holding->origin.file && entry.origin.line == holding->origin.line;
             if (!entry.origin.file.isEmpty() && !same)
                 over.append(QStringLiteral("%1:%2").arg(entry.origin.file).arg(entry.origin.line));
@@ -177,6 +176,8 @@ QList<Finding> repeatedSettings()
     return notes;
 }
 
+} // namespace
+
 QString located(const Finding &finding)
 {
     if (finding.where.file.isEmpty())
@@ -185,8 +186,6 @@ QString located(const Finding &finding)
         return finding.where.file + QStringLiteral(": ") + finding.text;
     return QStringLiteral("%1:%2: %3").arg(finding.where.file).arg(finding.where.line).arg(finding.text);
 }
-
-} // namespace
 
 QString nearestKey(const QString &key)
 {
@@ -206,20 +205,27 @@ QString nearestKey(const QString &key)
     return best;
 }
 
-int checkConfiguration(Findings &findings, QTextStream &out)
+qsizetype findProblems(const ParamStore &params, Findings &findings, Definitions &defs, Orvex *link)
 {
     // As the command line chose it: a -c line in the file itself changes nothing.
-    const QString &configFile = gParams.configFile();
-    if (configFile.isEmpty())
+    if (params.configFile().isEmpty())
         report(findings, {}, QStringLiteral("-c : No configuration file is named, so none is read."));
-
-    // The definitions as a start builds them, with nothing to write to.
-    // They are split again below; what that reports is collected as well.
+    // The definitions as a start builds them; they are split again below, and what that
+    // reports is collected as well.
     Diagnostic::collectInto(&findings);
-    Definitions defs;
-    defs.load(gParams, nullptr);
+    defs.load(params, link);
+    checkKeys(params, findings);
+    checkDefinitions(params, findings, defs);
+    Diagnostic::collectInto(nullptr);
+    return checkBus(params, findings);
+}
 
-    out << "configuration " << configFile << "\n";
+int checkConfiguration(const ParamStore &params, Findings &findings, QTextStream &out)
+{
+    Definitions defs;
+    const qsizetype keys = findProblems(params, findings, defs, nullptr);
+
+    out << "configuration " << params.configFile() << "\n";
     for (const aPm *pm : defs.controllers()) {
         out << "PM " << pm->id << " : " << (pm->address.isEmpty() ? QStringLiteral("(no address)") : pm->address);
         if (pm->limits)
@@ -232,21 +238,19 @@ int checkConfiguration(Findings &findings, QTextStream &out)
             out << ", limits " << alias->limits->text();
         out << "\n";
     }
-    checkKeys(findings);
-    checkDefinitions(findings, defs);
-    Diagnostic::collectInto(nullptr);
-    checkBus(findings, out);
-
+    const BusSettings bus = BusSettings::from(params);
+    out << "bus server " << bus.server << " port " << bus.portNumber() << ", node name " << bus.name
+        << ", key file " << bus.keyFile << ".key (" << keys << (keys == 1 ? " key)\n" : " keys)\n");
     // By file in the order they were read, then by line.
     QHash<QString, int> fileRank;
     const auto rank = [&fileRank](const QString &file) {
         return fileRank.contains(file) ? fileRank.value(file) : int(fileRank.insert(file, int(fileRank.size())).value());
     };
     rank(QString());
-    for (const ParamEntry &entry : gParams.allEntries())
+    for (const ParamEntry &entry : params.allEntries())
         rank(entry.origin.file);
     QList<Finding> shown = findings.kept();
-    QList<Finding> notes = repeatedSettings();
+    QList<Finding> notes = repeatedSettings(params);
     for (const Finding &finding : shown + notes)
         rank(finding.where.file);
     const auto byPlace = [&fileRank](const Finding &a, const Finding &b) {

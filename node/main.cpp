@@ -10,7 +10,8 @@
 #include "node/check.h"
 #include "node/options.h"
 #include "node/readiness.h"
-#include "node/stopsignals.h"
+#include "node/reload.h"
+#include "node/servicesignals.h"
 
 int main(int argc, char *argv[])
 {
@@ -27,10 +28,10 @@ int main(int argc, char *argv[])
         Diagnostic::collectInto(&findings);
     else
         Diagnostic::limitLog();
-    gParams.init(argc, argv, QStringLiteral("config.cfg"), {QStringLiteral("-c"), QStringLiteral("-config")});
+    readConfiguration(gParams, argc, argv);
     Diagnostic::collectInto(nullptr);
     if (mode == StartMode::Check)
-        return checkConfiguration(findings, out);
+        return checkConfiguration(gParams, findings, out);
 
     Body body(new Orvex, gParams);
     const BusSettings bus = BusSettings::from(gParams);
@@ -51,8 +52,11 @@ int main(int argc, char *argv[])
             qWarning() << why;
         QCoreApplication::exit(status);
     }, Qt::QueuedConnection);
-    StopSignals stopSignals;
-    QObject::connect(&stopSignals, &StopSignals::received, &body, &Body::stop);
+    ServiceSignals serviceSignals;
+    QObject::connect(&serviceSignals, &ServiceSignals::stopAsked, &body, &Body::stop);
+    QObject::connect(&serviceSignals, &ServiceSignals::reloadAsked, &body, [&body, argc, argv] {
+        reloadConfiguration(body, argc, argv);
+    });
     body.connectToServer(bus, keys);
     return app.exec();
 }

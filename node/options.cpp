@@ -28,10 +28,14 @@ QString helpText()
         "  --help                 print this text and exit\n"
         "  --version              print the version and exit\n"
         "\n"
-        "Exit status: 0 when the bus connection ends or on SIGTERM or SIGINT (what the node has\n"
-        "written goes out first); 1 when the key file cannot be read, the bus server cannot be\n"
-        "reached within 10 s, sends no challenge or answer to the login within 10 s, or refuses\n"
-        "the login. Diagnostics go to standard error. See zerlint(8).\n");
+        "Signals: SIGTERM and SIGINT stop the node (what it has written goes out first); SIGHUP\n"
+        "reads the configuration and the key file again and applies them without leaving the bus,\n"
+        "unless they hold a problem or change the bus server, port, node name or key file.\n"
+        "\n"
+        "Exit status: 0 when the bus connection ends or on SIGTERM or SIGINT; 1 when the key file\n"
+        "cannot be read, the bus server cannot be reached within 10 s, sends no challenge or\n"
+        "answer to the login within 10 s, or refuses the login. Diagnostics go to standard error.\n"
+        "See zerlint(8).\n");
 }
 
 QString versionText()
