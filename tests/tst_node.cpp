@@ -5,7 +5,7 @@
 // The real node against a fake bus: every line it writes, exactly and in order.
 static QByteArrayList linesOf(const QByteArray &text)   // text ends with a line end
 {
-    return text.chopped(1).split('\n');
+    return text.isEmpty() ? QByteArrayList() : text.chopped(1).split('\n');
 }
 
 class tst_node : public QObject
@@ -61,10 +61,8 @@ private slots:
                 input += "pmc02>zerlint0 _ChangedValue " + n + "\n";
                 expected << "zerlint0.gap>System _ChangedValue " + n;
             }
-            if (input.size() > 200000 || i == 99999) {
-                node.bus.send(input);
-                input.clear();
-            }
+            if (input.size() > 200000 || i == 99999)
+                node.bus.send(std::exchange(input, {}));
         }
         node.bus.send("sync>zerlint0 IsBusy\n");
         QVERIFY(node.bus.waitFor("zerlint0>sync @IsBusy 0", 60000));
@@ -85,10 +83,8 @@ private slots:
         QCOMPARE(names.size(), 1);
         node.bus.pauseReading(true);
         [[maybe_unused]] const qint64 before = node.proc.residentKiB();   // unchecked under ASan
-        QByteArray requests;
-        for (int i = 0; i < 20000; ++i)   // 120 MB of replies
-            requests += "c>zerlint0 GetChs\n";
-        node.bus.send(requests + QByteArray(64 << 20, 'x') + "\nsync>zerlint0 IsBusy\n");
+        node.bus.send(QByteArray("c>zerlint0 GetChs\n").repeated(20000)   // 120 MB of replies
+                      + QByteArray(64 << 20, 'x') + "\nsync>zerlint0 IsBusy\n");
         qint64 last = -1;
         int steady = 0;   // readings in a row without change: the node waits
         QVERIFY(QTest::qWaitFor([&] {
@@ -112,29 +108,29 @@ private slots:
     {
         ServedNode node;
         QVERIFY(node.start("PM m1 pmc01 ax3\nPM m2 pmc02\nALIAS gap m1 m2 1 1 0\nGETVALUE_TIMEOUT 0.2\n"));
+        const QByteArray late = " @GetValue Er:Controllers pmc01.ax3 and pmc02 did not answer within 0.2 s";
+        const QByteArrayList asked{"pmc01.ax3 GetValue", "pmc02 GetValue"};
         QByteArray requests;
-        QByteArrayList expected;
+        QByteArrayList expected, answers;
         for (int i = 0; i < 66; ++i) {
-            requests += "c" + QByteArray::number(i) + ">zerlint0.gap GetValue\n";
-            expected << (i < 64 ? "pmc01.ax3 GetValue" : "zerlint0.gap>c" + QByteArray::number(i)
-                                                         + " @GetValue Er:Channel [gap] has 64 GetValue requests waiting");
-            if (i < 64)
-                expected << "pmc02 GetValue";
+            const QByteArray asker = "c" + QByteArray::number(i);
+            requests += asker + ">zerlint0.gap GetValue\n";
+            expected << (i < 64 ? asked : QByteArrayList{"zerlint0.gap>" + asker + " @GetValue Er:Channel [gap] "
+                                                                                   "has 64 GetValue requests waiting"});
+            answers << "zerlint0.gap>" + asker + late;
         }
-        for (int i = 0; i < 63; ++i)
-            expected << "zerlint0.gap>c" + QByteArray::number(i) + " @GetValue Er:Controllers pmc01.ax3 and pmc02 did not "
-                                                                 "answer within 0.2 s";
         node.bus.send(requests);
-        QVERIFY(node.bus.waitFor("zerlint0.gap>c63 @GetValue Er:Controllers pmc01.ax3 and pmc02 did not answer within 0.2 s"));
-        QCOMPARE(node.bus.skipped, expected);
-        node.bus.send("c>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 50\n");   // the one not heard from is waited for
+        QVERIFY(node.bus.waitFor(answers.at(63)));
+        QCOMPARE(node.bus.skipped, expected + answers.first(63));
+        node.bus.send("c>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 50\n");   // the one not heard from waited for
         QVERIFY(node.bus.waitFor("zerlint0.gap>c @GetValue Er:Controller pmc01.ax3 did not answer within 0.2 s"));
-        QCOMPARE(node.bus.skipped, QByteArrayList({"pmc01.ax3 GetValue", "pmc02 GetValue"}));
-        QCOMPARE(node.exchange("pmc01.ax3>zerlint0 @GetValue 10\nc>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 51\n"),
-                 QByteArrayList({"pmc01.ax3 GetValue", "pmc02 GetValue", "zerlint0.gap>c @GetValue 61"}));
+        QCOMPARE(node.bus.skipped, asked);
+        QCOMPARE(node.exchange("pmc01.ax3>zerlint0 @GetValue 10\nc>zerlint0.gap GetValue\n"
+                               "pmc02>zerlint0 @GetValue 51\n"), asked + QByteArrayList{"zerlint0.gap>c @GetValue 61"});
         const QByteArray log = node.proc.log();
-        for (const char *once : {"\"Controller pmc01.ax3 did not answer GetValue within 0.2 s\"", "\"Controller pmc02 did not "
-                                 "answer GetValue within 0.2 s\"", "\"Controller pmc02 answers GetValue again\"",
+        for (const char *once : {"\"Controller pmc01.ax3 did not answer GetValue within 0.2 s\"",
+                                 "\"Controller pmc02 did not answer GetValue within 0.2 s\"",
+                                 "\"Controller pmc02 answers GetValue again\"",
                                  "\"Controller pmc01.ax3 answers GetValue again\""})
             QVERIFY2(log.count(once) == 1, log.constData());
     }
@@ -147,7 +143,7 @@ private slots:
         QFETCH(QByteArray, output);
         ServedNode node;
         QVERIFY(node.start("PM m1 pmc01 ax3\nPM m2 pmc02\nALIAS gap m1 m2 1 1 0\n" + defs));
-        QCOMPARE(node.exchange(input), output.isEmpty() ? QByteArrayList() : linesOf(output));
+        QCOMPARE(node.exchange(input), linesOf(output));
         const QByteArray written = node.proc.log();
         QFETCH(QByteArrayList, log);
         for (const QByteArray &text : log)
@@ -164,42 +160,44 @@ void tst_node::traffic_data()
     QTest::addColumn<QByteArrayList>("log");   // texts in the log; "!" and a text: not there
     const auto row = [](const char *name, const QByteArray &defs, const QByteArray &input, const QByteArray &output,
                         const QByteArrayList &log = {}) { QTest::newRow(name) << defs << input << output << log; };
+    // Requests of c7 to the node's channels: "gap Stop" is "c7>zerlint0.gap Stop".
+    const auto c7 = [](const QByteArrayList &asks) { return "c7>zerlint0." + asks.join("\nc7>zerlint0.") + '\n'; };
+    // What a move of gap writes: the targets of both controllers, then the answer.
+    const auto moved = [](int p1, int p2, const char *word = "SetValue") {
+        return "pmc01.ax3 SetValue " + QByteArray::number(p1) + "\npmc02 SetValue " + QByteArray::number(p2)
+            + "\nzerlint0.gap>c7 @" + word + " Ok:\n";
+    };
     const QByteArray none, x1 = "ALIAS x1 m1 m1 0.5 0.5 0\n";
     const QByteArray idle = "pmc01.ax3>zerlint0 @GetValue 100\npmc02>zerlint0 @GetValue 50\n";
 
-    row("Help", none,
-        "c7>zerlint0 Help\nc7>zerlint0 Help GetValue\nc7>zerlint0 Help @Stop\n"
+    row("Help", none, "c7>zerlint0 Help\nc7>zerlint0 Help GetValue\nc7>zerlint0 Help @Stop\n"
         "c7>zerlint0 Help GetValue SetValue\nc7>zerlint0.gap Help\n",
-        "zerlint0>c7 @Help Help GetChs GetChInfo IsBusy StopEmergency Stop Remote SetValue SetValueREL "
-        "GetValue SpeedHigh SpeedMiddle SpeedLow\n"
-        "zerlint0>c7 @Help Get a value of selected channel\nzerlint0>c7 @Help Not a command\n"
-        "zerlint0>c7 @Help Er:The command GetValue SetValue is not\n"
+        "zerlint0>c7 @Help Help GetChs GetChInfo IsBusy StopEmergency Stop Remote SetValue SetValueREL GetValue "
+        "SpeedHigh SpeedMiddle SpeedLow\nzerlint0>c7 @Help Get a value of selected channel\n"
+        "zerlint0>c7 @Help Not a command\nzerlint0>c7 @Help Er:The command GetValue SetValue is not\n"
         "zerlint0.gap>c7 @Help Er:No help info for the ch gap.\n");
     // One event per change of either controller, none for the first idle report.
     row("IsBusy, busy relay", x1,
-        "c7>zerlint0 IsBusy\nc7>zerlint0.Gap IsBusy\nc7>zerlint0.gap IsBusy\n"
-        "pmc01.ax3>zerlint0 _ChangedIsBusy 0\npmc01.ax3>zerlint0 _ChangedIsBusy 1\npmc02>zerlint0 _ChangedIsBusy 1\n"
-        "pmc01.ax3>zerlint0 _ChangedIsBusy 1\nc7>zerlint0.gap IsBusy\nc7>zerlint0 IsBusy\n"
-        "pmc01.ax3>zerlint0 _ChangedIsBusy 0\npmc02>zerlint0 _ChangedIsBusy busy\nc7>zerlint0.gap IsBusy\n",
+        "c7>zerlint0 IsBusy\nc7>zerlint0.Gap IsBusy\nc7>zerlint0.gap IsBusy\npmc01.ax3>zerlint0 _ChangedIsBusy 0\n"
+        "pmc01.ax3>zerlint0 _ChangedIsBusy 1\npmc02>zerlint0 _ChangedIsBusy 1\npmc01.ax3>zerlint0 _ChangedIsBusy 1\n"
+        "c7>zerlint0.gap IsBusy\nc7>zerlint0 IsBusy\npmc01.ax3>zerlint0 _ChangedIsBusy 0\n"
+        "pmc02>zerlint0 _ChangedIsBusy busy\nc7>zerlint0.gap IsBusy\n",
         "zerlint0>c7 @IsBusy 0\nzerlint0.Gap>c7 @IsBusy Er:Channel [Gap] is not defined\nzerlint0.gap>c7 @IsBusy 0\n"
-        "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.x1>System _ChangedIsBusy 1\n"
-        "zerlint0.gap>c7 @IsBusy 1\nzerlint0>c7 @IsBusy 0\n"
-        "zerlint0.x1>System _ChangedIsBusy 0\nzerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @IsBusy 0\n");
+        "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.x1>System _ChangedIsBusy 1\nzerlint0.gap>c7 @IsBusy 1\n"
+        "zerlint0>c7 @IsBusy 0\nzerlint0.x1>System _ChangedIsBusy 0\nzerlint0.gap>System _ChangedIsBusy 0\n"
+        "zerlint0.gap>c7 @IsBusy 0\n");
 
     // Every command on a channel: to the node, to a name in other case, to a busy and an idle alias.
-    const QByteArrayList words = {"StopEmergency", "Stop", "Remote", "SetValue", "SetValueREL",
-                                  "GetValue", "SpeedHigh", "SpeedMiddle", "SpeedLow"};
     QByteArray unknown, unknownOut, idleIn, idleOut, busy = "pmc01.ax3>zerlint0 _ChangedIsBusy 1\n";
     QByteArray busyOut = "zerlint0.gap>System _ChangedIsBusy 1\n";
-    for (const QByteArray &word : words) {
-        const QByteArray passed = "pmc01.ax3 " + word + "\npmc02 " + word + "\n";
-        const QByteArray reply = "zerlint0.gap>c7 @" + word;
+    for (const QByteArray word : {"StopEmergency", "Stop", "Remote", "SetValue", "SetValueREL", "GetValue",
+                                  "SpeedHigh", "SpeedMiddle", "SpeedLow"}) {
+        const QByteArray passed = "pmc01.ax3 " + word + "\npmc02 " + word + "\n", reply = "zerlint0.gap>c7 @" + word;
         unknown += "c7>zerlint0 " + word + " gap 1\nc7>zerlint0.Gap " + word + " 1\n";
         unknownOut += "zerlint0>c7 @" + word + " Er:Channel is not selected\n"
                       "zerlint0.Gap>c7 @" + word + " Er:Channel [Gap] is not defined\n";
         busy += "c7>zerlint0.gap " + word + " 1\n";
-        busyOut += word.startsWith("Stop") ? passed + reply + " Ok:\n"
-                                           : reply + " Er:Channel [gap] is busy\n";
+        busyOut += word.startsWith("Stop") ? passed + reply + " Ok:\n" : reply + " Er:Channel [gap] is busy\n";
         if (!word.contains("Value")) {
             idleIn += "c7>zerlint0.gap " + word + "\n";
             idleOut += passed + reply + " Ok:\n";
@@ -210,69 +208,59 @@ void tst_node::traffic_data()
     row("idle alias", none, idleIn, idleOut);
 
     // Each controller covers half of the change, truncated toward zero; a refusal writes nothing.
-    row("moves of gap", none,
-        idle + "c7>zerlint0.gap SetValue 250\nc7>zerlint0.gap SetValueREL -20\n"
-        "c7>zerlint0.gap SetValue -251\nc7>zerlint0.gap SetValue 4294967245\n"
-        "c7>zerlint0.gap SetValue 4294967246\nc7>zerlint0.gap SetValue -4294967248\n",
-        "pmc01.ax3 SetValue 150\npmc02 SetValue 100\nzerlint0.gap>c7 @SetValue Ok:\n"
-        "pmc01.ax3 SetValue 90\npmc02 SetValue 40\nzerlint0.gap>c7 @SetValueREL Ok:\n"
-        "pmc01.ax3 SetValue -100\npmc02 SetValue -150\nzerlint0.gap>c7 @SetValue Ok:\n"
-        "pmc01.ax3 SetValue 2147483647\npmc02 SetValue 2147483597\nzerlint0.gap>c7 @SetValue Ok:\n"
-        "zerlint0.gap>c7 @SetValue Er:Channel [gap] cannot be moved\n"
-        "zerlint0.gap>c7 @SetValue Er:Channel [gap] cannot be moved\n");
+    const QByteArray unmovable = "zerlint0.gap>c7 @SetValue Er:Channel [gap] cannot be moved\n";
+    row("moves of gap", none, idle + c7({"gap SetValue 250", "gap SetValueREL -20", "gap SetValue -251",
+        "gap SetValue 4294967245", "gap SetValue 4294967246", "gap SetValue -4294967248"}),
+        moved(150, 100) + moved(90, 40, "SetValueREL") + moved(-100, -150) + moved(2147483647, 2147483597)
+            + unmovable + unmovable);
     row("factors, offset, zero factor, one proxy twice",
         "ALIAS w m1 m2 2 1 10\nALIAS z m1 m2 0 2 0\nALIAS y m1 m2 1 0 5\n" + x1,
-        "pmc01.ax3>zerlint0 @GetValue 10\npmc02>zerlint0 @GetValue 30\nc7>zerlint0.w SetValue 60\n"
-        "c7>zerlint0.w SetValueREL -20\nc7>zerlint0.z SetValueREL -61\nc7>zerlint0.y SetValue 10.9\n"
-        "c7>zerlint0.x1 SetValue 20\n",
-        "pmc01.ax3 SetValue 15\npmc02 SetValue 40\nzerlint0.w>c7 @SetValue Ok:\n"
-        "pmc01.ax3 SetValue 5\npmc02 SetValue 20\nzerlint0.w>c7 @SetValueREL Ok:\n"
-        "pmc02 SetValue 0\nzerlint0.z>c7 @SetValueREL Ok:\npmc01.ax3 SetValue 15\nzerlint0.y>c7 @SetValue Ok:\n"
-        "pmc01.ax3 SetValue 20\nzerlint0.x1>c7 @SetValue Ok:\n");
+        "pmc01.ax3>zerlint0 @GetValue 10\npmc02>zerlint0 @GetValue 30\n"
+            + c7({"w SetValue 60", "w SetValueREL -20", "z SetValueREL -61", "y SetValue 10.9", "x1 SetValue 20"}),
+        "pmc01.ax3 SetValue 15\npmc02 SetValue 40\nzerlint0.w>c7 @SetValue Ok:\npmc01.ax3 SetValue 5\n"
+        "pmc02 SetValue 20\nzerlint0.w>c7 @SetValueREL Ok:\npmc02 SetValue 0\nzerlint0.z>c7 @SetValueREL Ok:\n"
+        "pmc01.ax3 SetValue 15\nzerlint0.y>c7 @SetValue Ok:\npmc01.ax3 SetValue 20\nzerlint0.x1>c7 @SetValue Ok:\n");
     // gap: a controller value not known, an error text, then known; n: both factors 0; h: an infinite value.
     row("value not known, not given, not a number, not movable", "ALIAS n m1 m2 abc 0 0\nALIAS h m1 m2 1e308 1 0\n",
         "pmc01.ax3>zerlint0 @GetValue 100\nc7>zerlint0.gap SetValue 1\npmc02>zerlint0 @GetValue 50\n"
         "pmc01.ax3>zerlint0 @GetValue Er:timeout\nc7>zerlint0.gap SetValueREL 1\npmc01.ax3>zerlint0 @GetValue 100\n"
-        "c7>zerlint0.gap SetValue\nc7>zerlint0.gap SetValueREL\nc7>zerlint0.gap SetValue 12abc\n"
-        "c7>zerlint0.gap SetValueREL nan\nc7>zerlint0.gap SetValue 1e999\nc7>zerlint0.n SetValue 1\n"
-        "c7>zerlint0.h SetValueREL 1\nc7>zerlint0.gap SetValue 250\n",
-        "zerlint0.gap>c7 @SetValue Er:Channel [gap] cannot be moved\n"
-        "zerlint0.gap>c7 @SetValueREL Er:Channel [gap] cannot be moved\n"
-        "zerlint0.gap>c7 @SetValue Er:Value is not given\nzerlint0.gap>c7 @SetValueREL Er:Value is not given\n"
-        "zerlint0.gap>c7 @SetValue Er:Value [12abc] is not a number\n"
-        "zerlint0.gap>c7 @SetValueREL Er:Value [nan] is not a number\n"
-        "zerlint0.gap>c7 @SetValue Er:Value [1e999] is not a number\n"
-        "zerlint0.n>c7 @SetValue Er:Channel [n] cannot be moved\n"
-        "zerlint0.h>c7 @SetValueREL Er:Channel [h] cannot be moved\n"
-        "pmc01.ax3 SetValue 150\npmc02 SetValue 100\nzerlint0.gap>c7 @SetValue Ok:\n");
+            + c7({"gap SetValue", "gap SetValueREL", "gap SetValue 12abc", "gap SetValueREL nan", "gap SetValue 1e999",
+                  "n SetValue 1", "h SetValueREL 1", "gap SetValue 250"}),
+        unmovable + "zerlint0.gap>c7 @SetValueREL Er:Channel [gap] cannot be moved\n"
+            "zerlint0.gap>c7 @SetValue Er:Value is not given\nzerlint0.gap>c7 @SetValueREL Er:Value is not given\n"
+            "zerlint0.gap>c7 @SetValue Er:Value [12abc] is not a number\n"
+            "zerlint0.gap>c7 @SetValueREL Er:Value [nan] is not a number\n"
+            "zerlint0.gap>c7 @SetValue Er:Value [1e999] is not a number\n"
+            "zerlint0.n>c7 @SetValue Er:Channel [n] cannot be moved\n"
+            "zerlint0.h>c7 @SetValueREL Er:Channel [h] cannot be moved\n" + moved(150, 100));
 
     // Six significant digits in answers and events; moves start from the full values; one event per controller event.
     row("number format, value events", "ALIAS milli m1 m2 0.001 0.001 0\n" + x1,
         "pmc02>zerlint0 @GetValue 3\nc7>zerlint0.gap GetValue\npmc01.ax3>zerlint0 @GetValue 1234567\n"
         "c7>zerlint0.gap SetValueREL 0\npmc01.ax3>zerlint0 _ChangedValue 2\npmc01.ax3>zerlint0 _ChangedValue 2\n"
         "pmc01.ax3>zerlint0 _ChangedValue 0.02\npmc02>zerlint0 _ChangedValue 0.03\n",
-        "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c7 @GetValue 1.23457e+06\n"
-        "pmc01.ax3 SetValue 1234567\npmc02 SetValue 3\nzerlint0.gap>c7 @SetValueREL Ok:\n"
-        "zerlint0.gap>System _ChangedValue 5\nzerlint0.milli>System _ChangedValue 0.005\n"
-        "zerlint0.x1>System _ChangedValue 2\nzerlint0.gap>System _ChangedValue 5\n"
-        "zerlint0.milli>System _ChangedValue 0.005\nzerlint0.x1>System _ChangedValue 2\n"
-        "zerlint0.gap>System _ChangedValue 3.02\nzerlint0.milli>System _ChangedValue 0.00302\n"
-        "zerlint0.x1>System _ChangedValue 0.02\n"
-        "zerlint0.gap>System _ChangedValue 0.05\nzerlint0.milli>System _ChangedValue 5e-05\n");
+        "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c7 @GetValue 1.23457e+06\n" + moved(1234567, 3, "SetValueREL")
+            + "zerlint0.gap>System _ChangedValue 5\nzerlint0.milli>System _ChangedValue 0.005\n"
+              "zerlint0.x1>System _ChangedValue 2\nzerlint0.gap>System _ChangedValue 5\n"
+              "zerlint0.milli>System _ChangedValue 0.005\nzerlint0.x1>System _ChangedValue 2\n"
+              "zerlint0.gap>System _ChangedValue 3.02\nzerlint0.milli>System _ChangedValue 0.00302\n"
+              "zerlint0.x1>System _ChangedValue 0.02\nzerlint0.gap>System _ChangedValue 0.05\n"
+              "zerlint0.milli>System _ChangedValue 5e-05\n");
     // Each request answered once, from its own receiver, at the next value reply.
+    const QByteArray asked = "pmc01.ax3 GetValue\npmc02 GetValue\n";
     row("every GetValue answered once", none,
         idle + "c7>zerlint0.gap GetValue\nc8>zerlint0.gap Stop\nc9.ui>other.gap GetValue\n"
         "pmc02>zerlint0 @GetValue 60\nc10>zerlint0.gap GetValue\npmc01.ax3>zerlint0 @GetValue 101\n",
-        "pmc01.ax3 GetValue\npmc02 GetValue\npmc01.ax3 Stop\npmc02 Stop\nzerlint0.gap>c8 @Stop Ok:\n"
-        "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c7 @GetValue 160\nother.gap>c9.ui @GetValue 160\n"
-        "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c10 @GetValue 161\n");
+        asked + "pmc01.ax3 Stop\npmc02 Stop\nzerlint0.gap>c8 @Stop Ok:\n" + asked
+            + "zerlint0.gap>c7 @GetValue 160\nother.gap>c9.ui @GetValue 160\n" + asked
+            + "zerlint0.gap>c10 @GetValue 161\n");
     // Controllers that do not answer: 64 requests wait, the next is refused and writes nothing.
     QByteArray waiting, waitingOut, answers;
     for (int i = 0; i < 65; ++i) {
         const QByteArray asker = "c" + QByteArray::number(i);
         waiting += asker + ">zerlint0.gap GetValue\n";
-        waitingOut += i < 64 ? "pmc01.ax3 GetValue\npmc02 GetValue\n"
-                             : "zerlint0.gap>" + asker + " @GetValue Er:Channel [gap] has 64 GetValue requests waiting\n";
+        waitingOut += i < 64 ? asked : "zerlint0.gap>" + asker + " @GetValue Er:Channel [gap] has 64 GetValue requests "
+                                                                 "waiting\n";
         answers += i < 64 ? "zerlint0.gap>" + asker + " @GetValue 60\n" : "";
     }
     row("GetValue requests waiting, bounded", none,
@@ -286,64 +274,57 @@ void tst_node::traffic_data()
     row("shared controller, answered once idle", x1,
         idle + "c7>zerlint0.gap GetValue\nc8>zerlint0.x1 GetValue\npmc02>zerlint0 _ChangedIsBusy 1\n"
         "pmc01.ax3>zerlint0 @GetValue 110\npmc02>zerlint0 _ChangedIsBusy 0\npmc02>zerlint0 @GetValue 60\n",
-        "pmc01.ax3 GetValue\npmc02 GetValue\npmc01.ax3 GetValue\npmc01.ax3 GetValue\n"
-        "zerlint0.gap>System _ChangedIsBusy 1\nzerlint0.x1>c8 @GetValue 110\n"
-        "zerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @GetValue 160\n");
+        asked + "pmc01.ax3 GetValue\npmc01.ax3 GetValue\nzerlint0.gap>System _ChangedIsBusy 1\n"
+        "zerlint0.x1>c8 @GetValue 110\nzerlint0.gap>System _ChangedIsBusy 0\nzerlint0.gap>c7 @GetValue 160\n");
     // No value is made up: a controller that answers without a number is named; one not heard from is waited for.
     QByteArray noNumber, noNumberOut;
     for (const QByteArray text : {"Er: Undefined Command", "busy", "", "1e400"}) {
         noNumber += "c7>zerlint0.gap GetValue\npmc01.ax3>zerlint0 @GetValue " + text + "\n";
-        noNumberOut += "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c7 @GetValue Er:Controller pmc01.ax3 gave no value ["
-                       + text + "]\n";
+        noNumberOut += asked + "zerlint0.gap>c7 @GetValue Er:Controller pmc01.ax3 gave no value [" + text + "]\n";
     }
-    row("controller values that are no numbers", none,
-        "pmc02>zerlint0 @GetValue 50\n" + noNumber + "c8>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 51\n"
-        "pmc01.ax3>zerlint0 @GetValue 7\n",
-        noNumberOut + "pmc01.ax3 GetValue\npmc02 GetValue\nzerlint0.gap>c8 @GetValue 58\n");
+    row("controller values that are no numbers", none, "pmc02>zerlint0 @GetValue 50\n" + noNumber
+        + "c8>zerlint0.gap GetValue\npmc02>zerlint0 @GetValue 51\npmc01.ax3>zerlint0 @GetValue 7\n",
+        noNumberOut + asked + "zerlint0.gap>c8 @GetValue 58\n");
+
     // Travel limits refuse a move before anything is written, checked on the pulses each controller
     // is sent; one controller under both factors gets one target; a controller's refusal reaches the log.
     const auto out = [](const char *alias, const char *word, const char *value) {
         return "zerlint0." + QByteArray(alias) + ">c7 @" + word + " Er:Value [" + value + "] is out of range\n";
     };
-    const QByteArray moved = "pmc01.ax3 SetValue 150\npmc02 SetValue 100\nzerlint0.gap>c7 @SetValue Ok:\n";
     row("controller limits, both sides, bounds included, truncated pulses",
         "PM_LIMITS m1 0 150\nPM_LIMITS m2 -100 100\nALIAS solo m2 m2 1 0 0\n",
-        idle + "c7>zerlint0.gap SetValue 250\nc7>zerlint0.gap SetValue 251\nc7>zerlint0.gap SetValue 252\n"
-               "c7>zerlint0.gap SetValue -50\nc7>zerlint0.gap SetValue -51\nc7>zerlint0.gap SetValue -52\n"
-               "c7>zerlint0.solo SetValue 101\nc7>zerlint0.solo SetValue -100\nc7>zerlint0.solo SetValueREL -151\n",
-        moved + moved + out("gap", "SetValue", "252") + "pmc01.ax3 SetValue 0\npmc02 SetValue -50\nzerlint0.gap>c7 @SetValue Ok:\n"
-            + "pmc01.ax3 SetValue 0\npmc02 SetValue -50\nzerlint0.gap>c7 @SetValue Ok:\n" + out("gap", "SetValue", "-52")
-            + out("solo", "SetValue", "101") + "pmc02 SetValue -100\nzerlint0.solo>c7 @SetValue Ok:\n"
-            + out("solo", "SetValueREL", "-151"),
+        idle + c7({"gap SetValue 250", "gap SetValue 251", "gap SetValue 252", "gap SetValue -50", "gap SetValue -51",
+                   "gap SetValue -52", "solo SetValue 101", "solo SetValue -100", "solo SetValueREL -151"}),
+        moved(150, 100) + moved(150, 100) + out("gap", "SetValue", "252") + moved(0, -50) + moved(0, -50)
+            + out("gap", "SetValue", "-52") + out("solo", "SetValue", "101")
+            + "pmc02 SetValue -100\nzerlint0.solo>c7 @SetValue Ok:\n" + out("solo", "SetValueREL", "-151"),
         {"ALIAS gap : The target 151 is outside the limits 0..150 of pmc01.ax3, not moved",
          "ALIAS gap : The target -1 is outside the limits 0..150 of pmc01.ax3, not moved",
          "ALIAS solo : The target 101 is outside the limits -100..100 of pmc02, not moved"});
     row("the second controller alone beyond its limits", "PM m3 pmc03\nPM_LIMITS m3 0 10\nALIAS second m1 m3 1 1 0\n",
-        idle + "pmc03>zerlint0 @GetValue 5\nc7>zerlint0.second SetValue 150\nc7>zerlint0.second SetValue 115\n",
-        out("second", "SetValue", "150") + "pmc01.ax3 SetValue 105\npmc03 SetValue 10\nzerlint0.second>c7 @SetValue Ok:\n",
+        idle + "pmc03>zerlint0 @GetValue 5\n" + c7({"second SetValue 150", "second SetValue 115"}),
+        out("second", "SetValue", "150") + "pmc01.ax3 SetValue 105\npmc03 SetValue 10\n"
+            "zerlint0.second>c7 @SetValue Ok:\n",
         {"ALIAS second : The target 27 is outside the limits 0..10 of pmc03, not moved"});
     row("alias limits, both directions", "ALIAS_LIMITS gap 100 200\n",
-        idle + "c7>zerlint0.gap SetValue 200\nc7>zerlint0.gap SetValue 200.5\nc7>zerlint0.gap SetValueREL -51\n"
-               "c7>zerlint0.gap SetValue 100\n",
-        "pmc01.ax3 SetValue 125\npmc02 SetValue 75\nzerlint0.gap>c7 @SetValue Ok:\n" + out("gap", "SetValue", "200.5")
-            + out("gap", "SetValueREL", "-51") + "pmc01.ax3 SetValue 75\npmc02 SetValue 25\nzerlint0.gap>c7 @SetValue Ok:\n",
+        idle + c7({"gap SetValue 200", "gap SetValue 200.5", "gap SetValueREL -51", "gap SetValue 100"}),
+        moved(125, 75) + out("gap", "SetValue", "200.5") + out("gap", "SetValueREL", "-51") + moved(75, 25),
         {"ALIAS gap : The target 99 is outside the limits 100..200 of gap, not moved"});
-    row("bad limits lines ignored, a later line holds",
-        "PM_LIMITS m9 0 1\nPM_LIMITS m1 x 1\nPM_LIMITS m1 5 1\nALIAS_LIMITS Gap 0 1\nALIAS_LIMITS gap 0 inf\n"
-        "PM_LIMITS m2 0 1\nPM_LIMITS m2 0 100\n",
-        idle + "c7>zerlint0.gap SetValue 250\n", moved,
+    row("bad limits lines ignored, a later line holds", "PM_LIMITS m9 0 1\nPM_LIMITS m1 x 1\nPM_LIMITS m1 5 1\n"
+        "ALIAS_LIMITS Gap 0 1\nALIAS_LIMITS gap 0 inf\nPM_LIMITS m2 0 1\nPM_LIMITS m2 0 100\n",
+        idle + c7({"gap SetValue 250"}), moved(150, 100),
         {"PM_LIMITS : The ID m9 is not defined. Ignored. [ m9 0 1]",
          "PM_LIMITS : The limits of m1 are not numbers. Ignored. [ m1 x 1]",
          "PM_LIMITS : The low limit of m1 is above the high one. Ignored. [ m1 5 1]",
          "ALIAS_LIMITS : The CH Gap is not defined. Ignored. [ Gap 0 1]",
          "ALIAS_LIMITS : The limits of gap are not numbers. Ignored. [ gap 0 inf]",
          "PM_LIMITS : The limits of m2 are given again; these hold. [ m2 0 100]"});
-    row("one controller, one target, one command",
-        "ALIAS eq m1 m1 1 1 0\nALIAS uneq m1 m1 1 2 0\nALIAS opp m1 m1 1 -1 0\nPM m4 pmc01 ax3\nALIAS pair m1 m4 1 1 0\n",
-        idle + "c7>zerlint0.eq SetValue 300\nc7>zerlint0.uneq SetValue 600\nc7>zerlint0.opp SetValue 10\n"
-               "c7>zerlint0.pair SetValue 300\n",
+    row("one controller, one target, one command", "ALIAS eq m1 m1 1 1 0\nALIAS uneq m1 m1 1 2 0\n"
+        "ALIAS opp m1 m1 1 -1 0\nPM m4 pmc01 ax3\nALIAS pair m1 m4 1 1 0\n",
+        idle + c7({"eq SetValue 300", "uneq SetValue 600", "opp SetValue 10", "pair SetValue 300"}),
         "pmc01.ax3 SetValue 150\nzerlint0.eq>c7 @SetValue Ok:\npmc01.ax3 SetValue 200\nzerlint0.uneq>c7 @SetValue Ok:\n"
-        "zerlint0.opp>c7 @SetValue Er:Channel [opp] cannot be moved\npmc01.ax3 SetValue 150\nzerlint0.pair>c7 @SetValue Ok:\n");
+        "zerlint0.opp>c7 @SetValue Er:Channel [opp] cannot be moved\npmc01.ax3 SetValue 150\n"
+        "zerlint0.pair>c7 @SetValue Ok:\n");
     row("controller refusals logged", none,
         "pmc01.ax3>zerlint0 @SetValue Er: Target 21000 is outside the limits\npmc02>zerlint0 @SpeedLow Er: Busy\n"
         "other>zerlint0 @Stop Er: Not ours\npmc02>zerlint0 @Remote Ok:\n", {},
