@@ -89,23 +89,25 @@ private slots:
              "full:K 1\n#<pad>"},
             {"-c|f0|f0", "K|1| 1", "K|1| 1", "K|1| 1", "B|2| 2"}, {tooLarge.arg("big"), tooLarge.arg("full")});
 
-        // INCLUDEs followed, missing files too; a line's bytes without its end; entries and their text; problems logged.
-        const QString line = QString(ParamStore::MaxLineLength - 2, 'v');   // a whole line after "K "
+        // INCLUDEs followed, missing files too; a line's bytes without its end (a whole line after "K "); entries and
+        // their text (each such entry 8,190 characters: key, value and rest); problems logged.
+        const QString line = QString(ParamStore::MaxLineLength - 2, 'v'), entry = "K|" + line + "| " + line;
+        const QString notRead = " and later not read :  \"config.cfg\"";
         row("1,001 INCLUDEs, a missing file among them: the last not read", {},
             {"config.cfg:INCLUDE none\n" + QString("INCLUDE e\n").repeated(1000) + "A 1\n", "e:"}, {"A|1| 1"},
             {cantOpen.arg("none"), "More than 1000 INCLUDEs, this and later ones not read :  \"e\""});
-        row("a line of 4 KiB and CR LF read, a byte more not", {}, {"config.cfg:K " + line + "\r\nL v" + line + "\nB 2\n"},
-            {"K|" + line + "| " + line, "B|2| 2"}, {"Config line 2 longer than 4096 bytes, not read :  \"config.cfg\""});
+        row("a line of 4 KiB and CR LF read, a byte more not", {},
+            {"config.cfg:K " + line + "\r\nL v" + line + "\nB 2\n"}, {entry, "B|2| 2"},
+            {"Config line 2 longer than 4096 bytes, not read :  \"config.cfg\""});
         row("100,001 entries: the last and all after it not read", {},
             {"config.cfg:" + QString("K 1\n").repeated(ParamStore::MaxEntries + 1) + "INCLUDE c1\n"},
-            QStringList(ParamStore::MaxEntries, "K|1| 1"),
-            {"More than 100000 entries, line 100001 and later not read :  \"config.cfg\""});
-        // Each entry 8,190 characters: key, value and rest.
+            QStringList(ParamStore::MaxEntries, "K|1| 1"), {"More than 100000 entries, line 100001" + notRead});
         row("16 Mi characters in entries: the entry beyond and all after it not read", {},
-            {"config.cfg:" + QString("K " + line + '\n').repeated(2049) + "B 2\n"}, QStringList(2048, "K|" + line + "| " + line),
-            {"More than 16777216 characters in entries, line 2049 and later not read :  \"config.cfg\""});
-        row("101 problems: 100 on the log, then their count", {}, {"config.cfg:" + QString("INCLUDE none\n").repeated(101)}, {},
-            QStringList(100, cantOpen.arg("none")) << "Configuration diagnostics beyond the first 100 not written :  1");
+            {"config.cfg:" + QString("K " + line + '\n').repeated(2049) + "B 2\n"}, QStringList(2048, entry),
+            {"More than 16777216 characters in entries, line 2049" + notRead});
+        row("101 problems: 100 on the log, then their count", {},
+            {"config.cfg:" + QString("INCLUDE none\n").repeated(101)}, {}, QStringList(100, cantOpen.arg("none"))
+                << "Configuration diagnostics beyond the first 100 not written :  1");
 
         row("-CONFIG wins after -c and before -C", {"-c", "c1", "-CONFIG", "c2", "-C", "none"}, {},
             {"-c|c1|c1", "-CONFIG|c2|c2", "-C|none|none", "FROM|c2| c2"});

@@ -12,7 +12,7 @@ class tst_devices : public QObject
 {
     Q_OBJECT
     Orvex link;   // not connected: what the proxies write goes nowhere
-    static SMsg from(const QString &sender, const QString &params) { SMsg msg; msg.from = sender; msg.params = params; return msg; }
+    static SMsg from(const QString &sender, const QString &params) { return {sender, {}, {}, {}, params, {}}; }
 private slots:
     // Replies and events reach the proxies of their sender's exact address, all of them, and no other.
     void routing_data()
@@ -50,7 +50,8 @@ private slots:
     void integerTarget()
     {
         qint32 out = 0;
-        QVERIFY(aPm::integerTarget(2147483647.9, out) && out == 2147483647 && aPm::integerTarget(-2147483648.9, out) && out == -2147483647 - 1);   // truncated
+        QVERIFY(aPm::integerTarget(2147483647.9, out) && out == 2147483647);   // truncated
+        QVERIFY(aPm::integerTarget(-2147483648.9, out) && out == -2147483647 - 1);
         for (const double beyond : {2147483648.0, -2147483649.0, qInf(), qQNaN()})
             QVERIFY2(!aPm::integerTarget(beyond, out), qPrintable(QString::number(beyond)));
     }
@@ -61,7 +62,8 @@ private slots:
         QStringList texts{"0", "-0", "007", "-12.5", "0.1", "123456789012345678901234", "1234567890123456789012345",
                           ".5", "5.", "-", "", "+5", " 5", "1e3", "1E-400", "1e999", "inf", "-nan", "0x10", "1,5",
                           "12abc", "--1", "+-5", "-+5", "1.2.3", "-.5", "9007199254740993", "0.30000000000000004441"};
-        QList<double> values{0.0, -0.0, 999999.0, -999999.0, 1e6, -1e6, 999999.5, 1e-5, 2.5e15, qInf(), -qInf(), qQNaN()};
+        QList<double> values{0.0, -0.0, 999999.0, -999999.0, 1e6, -1e6, 999999.5, 1e-5, 2.5e15, qInf(), -qInf(),
+                             qQNaN()};
         QRandomGenerator random(7);
         for (int i = 0; i < 2000; ++i) {
             const double v = (random.generateDouble() - 0.5) * std::pow(10.0, random.bounded(-8, 12));
@@ -87,12 +89,15 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("info");
-        QTest::newRow("6 digits") << QStringList{"2", "1", "-1234567", "1", "-2"} << "1.23457e+06" << "pa.x pb 2 1 -1.23457e+06";
-        QTest::newRow("below 1e-4") << QStringList{"1e-7", "0.001", "0", "200", "0.03"} << "5e-05" << "pa.x pb 1e-07 0.001 0";
-        QTest::newRow("not numbers count 0") << QStringList{"2", "1", "x", "", "Er:timeout"} << "0" << "pa.x pb 2 1 0";
-        QTest::newRow("beyond a double counts 0") << QStringList{"1", "1", "0", "1e999", "-1e999"} << "0" << "pa.x pb 1 1 0";
+        const auto row = [](const char *name, const QString &texts, const QString &value, const QString &info) {
+            QTest::newRow(name) << texts.split('|') << value << info;
+        };
+        row("6 digits", "2|1|-1234567|1|-2", "1.23457e+06", "pa.x pb 2 1 -1.23457e+06");
+        row("below 1e-4", "1e-7|0.001|0|200|0.03", "5e-05", "pa.x pb 1e-07 0.001 0");
+        row("not numbers count 0", "2|1|x||Er:timeout", "0", "pa.x pb 2 1 0");
+        row("beyond a double counts 0", "1|1|0|1e999|-1e999", "0", "pa.x pb 1 1 0");
         const QString channel(200, 'x');   // information too long to keep whole
-        QTest::newRow("long address") << QStringList{"1", "1", "0", "1", "2", channel} << "3" << "pa." + channel + " pb 1 1 0";
+        row("long address", "1|1|0|1|2|" + channel, "3", "pa." + channel + " pb 1 1 0");
     }
     void aliasTexts()
     {

@@ -49,15 +49,13 @@ private slots:
     // A refusal is logged too, by the name tried, or by the address before a name; then the line is closed.
     void login()
     {
-        auto refused = [this](const QByteArray &name, const QByteArray &reason, int wrong = 0) {
+        for (const auto &[name, reason, wrong] : {std::tuple{"b", "Wrong key", 1},
+                 {"a", "Name [a] is already in use", 0}, {"pmc02", "Name [pmc02] is already in use", 0}}) {
             Peer peer(bus->port());
-            QTest::ignoreMessage(QtDebugMsg, "refused \"login\" from \"" + name + "\": " + reason);
-            QCOMPARE(peer.login(name, wrong), "System>" + name + " @login Er: " + reason);
+            QTest::ignoreMessage(QtDebugMsg, "refused \"login\" from \"" + QByteArray(name) + "\": " + reason);
+            QCOMPARE(peer.login(name, wrong), "System>" + QByteArray(name) + " @login Er: " + reason);
             QCOMPARE(peer.rest(), "");
-        };
-        refused("b", "Wrong key", 1);
-        refused("a", "Name [a] is already in use");
-        refused("pmc02", "Name [pmc02] is already in use");
+        }
         Peer endless(bus->port());
         QVERIFY(!endless.next().isNull());   // the challenge: connected, with an address
         QTest::ignoreMessage(QtDebugMsg, "refused \"1048577 bytes without a line end\" from \"127.0.0.1:"
