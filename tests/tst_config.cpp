@@ -116,7 +116,6 @@ private slots:
         row("-config without name beats -c: nothing read", {"-c", "c1", "-config"}, {}, {"-c|c1|c1", "-config||"});
         row("-c then -C: the last counts, with two names; UTF-8", {"-c", "none", "-C", "c1", "c2", "-n", "\u00e4"}, {},
             {"-c|none|none", "-C|c1|c1 c2", "-n|\u00e4|\u00e4", "FROM|c1| c1"});
-        row("default file missing", {}, {}, {}, {cantOpen.arg("config.cfg")});
         row("-c in the file changes nothing but its value", {"-c", "config.cfg"}, {"config.cfg:-c c1\n"},
             {"-c|config.cfg|config.cfg", "-c|c1| c1"});
     }
@@ -156,7 +155,6 @@ private slots:
         const QString named = "Key file base.key (KEY_FILE base and \".key\"): ";
         const QByteArray full = QByteArray("k0").leftJustified(KeyFile::MaxSize, ' ');
         row("words over lines, blank lines, runs of spaces", "k0\n\n   k1    k2\n\n", {"k0", "k1", "k2"});
-        row("no file", {}, {}, {named + "No such file or directory"});
         row("only white space", " \t\n\n  \r\n", {}, {named + "holds no key"});
         row("a named pipe: not read, no wait", "<pipe>", {}, {named + "not a regular file"});
         row("1 MiB", full, {"k0"});
