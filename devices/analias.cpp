@@ -50,14 +50,19 @@ void anAlias::GetValue(const SMsg &msg, std::chrono::milliseconds timeLimit)
 {
     pm1->GetValue();
     pm2->GetValue();
-    pendingValueRequests.append({msg, QDeadlineTimer(timeLimit), pm1->replyCount(), pm2->replyCount()});
+    pendingValueRequests.append({msg, QDeadlineTimer(timeLimit), timeLimit, pm1->replyCount(), pm2->replyCount()});
 }
 
-bool anAlias::expireValueRequests(std::chrono::milliseconds timeLimit)
+bool anAlias::expireValueRequests()
 {
-    const QString limit = numberText(double(timeLimit.count()) / 1000);
-    while (!pendingValueRequests.isEmpty() && pendingValueRequests.first().deadline.hasExpired()) {
-        const WaitingRequest request = pendingValueRequests.takeFirst();
+    // Each is looked at: those carried over a reload may have another limit than those asked since.
+    for (qsizetype i = 0; i < pendingValueRequests.size();) {
+        if (!pendingValueRequests.at(i).deadline.hasExpired()) {
+            ++i;
+            continue;
+        }
+        const WaitingRequest request = pendingValueRequests.takeAt(i);
+        const QString limit = numberText(double(request.limit.count()) / 1000);
         QStringList silent;
         for (const auto &[pm, seen] : {std::pair{pm1, request.replies1}, std::pair{pm2, request.replies2}}) {
             if (pm->replyCount() == seen && !silent.contains(pm->address)) {
@@ -254,6 +259,8 @@ void anAlias::takeOver(anAlias &old)
             request.replies1 = pm1->replyCount();
         if (ask2)
             request.replies2 = pm2->replyCount();
+        if (ask1 || ask2)
+            request.deadline = QDeadlineTimer(request.limit);
         pendingValueRequests.append(request);
     }
     old.pendingValueRequests.clear();

@@ -33,7 +33,7 @@ public:
     // Asks both controllers; the request is answered at the next value reply, or after the time limit.
     void GetValue(const SMsg &msg, std::chrono::milliseconds timeLimit);
     // Answers the requests whose time (the limit they were asked with) is up; true while others still wait.
-    bool expireValueRequests(std::chrono::milliseconds timeLimit);
+    bool expireValueRequests();
     void Speed(int selector);
     MoveResult SetValue(const SMsg &msg);
     MoveResult SetValueREL(const SMsg &msg);
@@ -68,7 +68,7 @@ public:
     bool sameAs(const anAlias &other) const;
     // On a reload, the running alias of this name: its busy state as announced and its waiting
     // requests. Controllers not in the old definition are asked for the value the requests
-    // wait for; a change of busy state or value is announced.
+    // wait for, with the whole time limit; a change of busy state or value is announced.
     void takeOver(anAlias &old);
     // Answers every waiting GetValue request with the text.
     void refuseValueRequests(const QString &text);
@@ -86,6 +86,7 @@ private:
     {
         SMsg msg;
         QDeadlineTimer deadline;
+        std::chrono::milliseconds limit;   // the time limit it was asked with
         quint32 replies1, replies2;   // the controllers' reply counts when it was asked
     };
 

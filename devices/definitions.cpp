@@ -127,6 +127,7 @@ Definitions::Changes Definitions::takeOver(Definitions &old)
         anAlias *running = old.findAlias(alias->name);
         if (!running) {
             ++changes.added;
+            alias->noticedChangedIsBusy();   // over a controller that moves already
             continue;
         }
         if (!alias->sameAs(*running))

@@ -102,7 +102,7 @@ void Body::sweepValueRequests()
 {
     bool waiting = false;
     for (anAlias *alias : defs->aliases())
-        waiting |= alias->expireValueRequests(defs->valueTimeLimit());
+        waiting |= alias->expireValueRequests();
     if (!waiting)
         valueSweep.stop();
 }

@@ -31,8 +31,10 @@ void reloadConfiguration(Body &body, int argc, char **argv)
 bool Body::reload(const ParamStore &fresh, Findings &findings)
 {
     const Orvex::State state = link->state();
-    if (state == Orvex::State::Stopping || state == Orvex::State::Ended)
+    if (state == Orvex::State::Stopping || state == Orvex::State::Ended) {
+        qInfo() << "Reload not done: the node is stopping";
         return false;
+    }
     // The service manager waits for the end of a reload only once the node has been ready.
     const bool serving = state == Orvex::State::Ready;
     if (serving) {

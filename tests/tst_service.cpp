@@ -162,22 +162,27 @@ private slots:
         row("login refused: never ready; abstract name", {}, "", 1, refused, connecting, true,
             {"?\"The bus server refused the login: Er: Wrong key\"", "?!Logged in"});
         // A reload keeps the connection, and what is known of the controllers and of the aliases it keeps.
-        const QByteArray defs = "PM m1 pmc01 ax1\nPM m2 pmc01 ax2\nALIAS a m1 m1 1 1 0\nALIAS c m2 m2 1 0 0\n";
+        const QByteArray defs = "PM m1 pmc01 ax1\nPM m2 pmc01 ax2\nPM m4 pmc03\nALIAS a m1 m1 1 1 0\nALIAS c m2 m2 1 0 0\n"
+                                "ALIAS s m4 m4 1 0 0\n";
+        const QByteArray serving7 = "STATUS=Serving 7 aliases over 4 controller channels as zerlint0";
         row("SIGHUP: aliases added, removed, changed, kept; a new controller subscribed", {}, "", -1,
-            "System>zerlint0 @login Ok:\n", connecting + "READY=1\nSTATUS=Serving 5 aliases over 2 controller channels "
-            "as zerlint0|RELOADING=1\nMONOTONIC_USEC=N|READY=1\nSTATUS=Serving 5 aliases over 3 controller channels "
-            "as zerlint0|", false,
-            {"%" + defs + "ALIAS b m1 m1 1 0 0\nALIAS d m1 m2 1 1 0\nALIAS gone m1 m1 1 0 0\n", "=pmc01.ax2 GetValue",
-             "<pmc01.ax1>zerlint0 @GetValue 5\npmc01.ax2>zerlint0 @GetValue 7\npmc01.ax2>zerlint0 _ChangedIsBusy 1\n"
-             "c>zerlint0.a GetValue\nc>zerlint0.b GetValue\nc>zerlint0.gone GetValue\n", "=zerlint0.d>System _ChangedIsBusy 1",
-             "%" + defs + "PM m3 pmc02 ax1\nALIAS b m1 m3 1 1 0\nALIAS d m1 m2 2 1 0\nALIAS new m3 m3 1 0 0\n", "!1",
-             "=zerlint0.d>System _ChangedValue 17", "=zerlint0.gone>c @GetValue Er:Channel [gone] is not defined",
+            "System>zerlint0 @login Ok:\n", connecting + "READY=1\nSTATUS=Serving 6 aliases over 3 controller channels "
+            "as zerlint0|RELOADING=1\nMONOTONIC_USEC=N|READY=1\n" + serving7 + "|" + serving7 + "; not answering: pmc03|",
+            false,
+            {"%" + defs + "GETVALUE_TIMEOUT 1\nALIAS b m1 m1 1 0 0\nALIAS d m1 m2 1 1 0\nALIAS gone m1 m1 1 0 0\n",
+             "=pmc03 GetValue", "<pmc01.ax1>zerlint0 @GetValue 5\npmc01.ax2>zerlint0 @GetValue 7\n"
+             "pmc01.ax2>zerlint0 _ChangedIsBusy 1\nc>zerlint0.a GetValue\nc>zerlint0.b GetValue\nc>zerlint0.gone GetValue\n"
+             "c>zerlint0.s GetValue\n", "=zerlint0.d>System _ChangedIsBusy 1",
+             "%" + defs + "PM m3 pmc02 ax1\nALIAS b m1 m3 1 1 0\nALIAS d m1 m2 2 1 0\nALIAS new m3 m3 1 0 0\n"
+             "ALIAS e m2 m2 1 0 0\n", "!1",
+             "=zerlint0.d>System _ChangedValue 17", "=zerlint0.e>System _ChangedIsBusy 1",
+             "=zerlint0.gone>c @GetValue Er:Channel [gone] is not defined",
              "=System flgon pmc02", "=System flgon pmc02.ax1", "=pmc02.ax1 GetValue",
              "<c>zerlint0 GetChs\nc>zerlint0.c IsBusy\npmc01.ax1>zerlint0 @GetValue 6\npmc02.ax1>zerlint0 @GetValue 3\n"
-             "pmc01.ax2>zerlint0 _ChangedIsBusy 0\n", "=zerlint0>c @GetChs a c b d new", "=zerlint0.c>c @IsBusy 1",
-             "=zerlint0.a>c @GetValue 12",
-             "=zerlint0.b>c @GetValue 9", "=zerlint0.c>System _ChangedIsBusy 0",
-             "?\"Reloaded: 5 aliases over 3 controller channels, 1 added, 1 removed, 2 changed\""});
+             "pmc01.ax2>zerlint0 _ChangedIsBusy 0\n", "=zerlint0>c @GetChs a c s b d new e", "=zerlint0.c>c @IsBusy 1",
+             "=zerlint0.a>c @GetValue 12", "=zerlint0.b>c @GetValue 9", "=zerlint0.c>System _ChangedIsBusy 0",
+             "=zerlint0.e>System _ChangedIsBusy 0", "=zerlint0.s>c @GetValue Er:Controller pmc03 did not answer within 1 s",
+             "?\"Reloaded: 7 aliases over 4 controller channels, 2 added, 1 removed, 2 changed\""});
         row("SIGHUP refused: a setting that takes a restart; a problem; nothing changes", {}, "", -1,
             "System>zerlint0 @login Ok:\n", connecting + "READY=1\n" + serving + "|RELOADING=1\nMONOTONIC_USEC=N|READY=1\n"
             + serving + "|RELOADING=1\nMONOTONIC_USEC=N|READY=1\n" + serving + "|", false,
