@@ -1,8 +1,9 @@
 #include "busline/busline.h"
 
 #include <QCommandLineParser>
-
+#include <QCoreApplication>
 #include <QFile>
+#include <QTextStream>
 
 namespace BusLine {
 
@@ -55,15 +56,49 @@ QStringList readKeys(QString fileName, QString &error)
     return keys;
 }
 
-QString usageError(const QCommandLineParser &parser)
+int usage(const QString &what)
 {
-    const QString unknown = parser.unknownOptionNames().value(0);
-    if (!unknown.isEmpty())
-        return QStringLiteral("unknown option ") + (unknown.size() == 1 ? "-" : "--") + unknown;
-    QString what = parser.errorText();   // e.g. "Missing value after '--port'."
-    if (!what.isEmpty())
-        what[0] = what[0].toLower();
-    return what.endsWith(QLatin1Char('.')) ? what.chopped(1) : what;
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": " << what << "\n";
+    return UsageStatus;
+}
+
+int takeCommandLine(QCommandLineParser &parser)
+{
+    if (!parser.parse(QCoreApplication::arguments())) {
+        // "unknown option --bogus", "missing value after '--port'"
+        const QString unknown = parser.unknownOptionNames().value(0);
+        if (!unknown.isEmpty())
+            return usage(QStringLiteral("unknown option ") + (unknown.size() == 1 ? "-" : "--") + unknown);
+        QString what = parser.errorText();   // e.g. "Missing value after '--port'."
+        if (!what.isEmpty())
+            what[0] = what[0].toLower();
+        return usage(what.endsWith(QLatin1Char('.')) ? what.chopped(1) : what);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        QTextStream(stdout) << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
+                            << '\n';
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        QTextStream(stdout) << parser.helpText();
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("help-all")))
+        parser.process(QCoreApplication::arguments());   // only Qt has the text with its own options; it ends with 0
+    return -1;
+}
+
+bool readPort(const QCommandLineParser &parser, quint16 &port)
+{
+    bool ok = false;
+    const QString text = parser.value(QStringLiteral("port"));
+    const uint number = text.toUInt(&ok);
+    if (!ok || number > 65535) {
+        usage("--port " + text + " is not a port number from 0 to 65535");
+        return false;
+    }
+    port = quint16(number);
+    return true;
 }
 
 } // namespace BusLine

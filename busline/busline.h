@@ -37,8 +37,18 @@ int keyIndex(const QString &challenge, qsizetype keyCount);
 // in error, when it cannot be read or holds no key.
 QStringList readKeys(QString fileName, QString &error);
 
-// What is wrong with a command line the parser refused, as one line: "unknown option --bogus",
-// "missing value after '--port'".
-QString usageError(const QCommandLineParser &parser);
+// A usage error has a status of its own (64, as in BSD's sysexits), apart from the tools' others.
+constexpr int UsageStatus = 64;
+
+// Writes "program: what" on the standard error stream; returns UsageStatus.
+int usage(const QString &what);
+
+// Parses the tools' command line and answers --version, --help and --help-all, before anything
+// is read or connected. The status to end with now (0, or UsageStatus with the error written),
+// or -1 to go on.
+int takeCommandLine(QCommandLineParser &parser);
+
+// The --port option, 0 to 65535; false, with the usage error written, for anything else.
+bool readPort(const QCommandLineParser &parser, quint16 &port);
 
 } // namespace BusLine

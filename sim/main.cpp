@@ -35,41 +35,22 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("config"),
                                  QStringLiteral("AXIS definitions of the controllers (default sim.cfg)."),
                                  QStringLiteral("[config]"));
-    // A usage error has a status of its own (64, as in BSD's sysexits), apart from 2 for the key file.
+    if (const int status = BusLine::takeCommandLine(parser); status >= 0)
+        return status;
     QTextStream err(stderr);
-    const auto usage = [&err](const QString &what) {
-        err << "orvex-sim: " << what << "\n";
-        return 64;
-    };
-    if (!parser.parse(app.arguments()))
-        return usage(BusLine::usageError(parser));
-    // Before anything is read or listened on.
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
-                    qPrintable(QCoreApplication::applicationVersion()));
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("help-all")))
-        parser.process(app);   // only Qt has the text with its own options; it ends with status 0
 
     const QString listen = parser.value(QStringLiteral("listen"));
     const QHostAddress address(listen);
     if (address.isNull())
-        return usage("--listen " + listen + " is not an IP address");
-    bool portOk = false;
-    const QString portText = parser.value(QStringLiteral("port"));
-    const uint port = portText.toUInt(&portOk);
-    if (!portOk || port > 65535)
-        return usage("--port " + portText + " is not a port number from 0 to 65535");
+        return BusLine::usage("--listen " + listen + " is not an IP address");
+    quint16 port = 0;
+    if (!BusLine::readPort(parser, port))
+        return BusLine::UsageStatus;
     bool scaleOk = false;
     const QString scaleText = parser.value(QStringLiteral("time-scale"));
     const double timeScale = scaleText.toDouble(&scaleOk);
     if (!scaleOk || !(timeScale > 0))
-        return usage("--time-scale " + scaleText + " is not a number above 0");
+        return BusLine::usage("--time-scale " + scaleText + " is not a number above 0");
 
     // Without a key no node could log in: status 2, as orvex-client has for a refused login.
     QString keyError;
@@ -91,7 +72,7 @@ int main(int argc, char *argv[])
         const SimAxis *axis = bus.addAxis(setup, timeScale);
         qDebug() << "controller" << axis->address() << "at" << axis->position();
     }
-    if (!bus.listen(address, quint16(port))) {
+    if (!bus.listen(address, port)) {
         err << "orvex-sim: cannot listen on " << address.toString() << " port " << port << ": "
             << bus.errorString() << "\n";
         return 1;

@@ -39,26 +39,9 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("line"), QStringLiteral("A line to send, e.g. \"zerlint0 GetChs\"."),
                                  QStringLiteral("[line...]"));
 
-    // A usage error has a status of its own (64, as in BSD's sysexits), apart from the session's 1 and 2.
+    if (const int status = BusLine::takeCommandLine(parser); status >= 0)
+        return status;
     QTextStream err(stderr);
-    const auto usage = [&err](const QString &what) {
-        err << "orvex-client: " << what << "\n";
-        return 64;
-    };
-    if (!parser.parse(app.arguments()))
-        return usage(BusLine::usageError(parser));
-    // Before the key file is read or a connection made.
-    if (parser.isSet(QStringLiteral("version"))) {
-        QTextStream(stdout) << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion()
-                            << '\n';
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        QTextStream(stdout) << parser.helpText();
-        return 0;
-    }
-    if (parser.isSet(QStringLiteral("help-all")))
-        parser.process(app);   // only Qt has the text with its own options; it ends with status 0
 
     ClientSession::Options options;
     options.name = parser.value(QStringLiteral("name"));
@@ -68,28 +51,26 @@ int main(int argc, char *argv[])
     const QString until = parser.value(QStringLiteral("until"));
     options.until.setPattern(until);
 
-    bool portOk = false;
-    const QString portText = parser.value(QStringLiteral("port"));
-    const uint port = portText.toUInt(&portOk);
-    if (!portOk || port > 65535)
-        return usage("--port " + portText + " is not a port number from 0 to 65535");
+    quint16 port = 0;
+    if (!BusLine::readPort(parser, port))
+        return BusLine::UsageStatus;
     bool timeoutOk = true;
     const QString timeoutText = parser.value(QStringLiteral("timeout"));
     const double timeout = parser.isSet(QStringLiteral("timeout"))
         ? timeoutText.toDouble(&timeoutOk)
         : (parser.isSet(QStringLiteral("until")) ? 10.0 : 0.0);
     if (!timeoutOk || timeout < 0)
-        return usage("--timeout " + timeoutText + " is not a number of seconds of 0 or more");
+        return BusLine::usage("--timeout " + timeoutText + " is not a number of seconds of 0 or more");
     bool drainOk = false;
     const QString drainText = parser.value(QStringLiteral("drain"));
     options.drainMs = drainText.toInt(&drainOk);
     if (!drainOk || options.drainMs < 0)
-        return usage("--drain " + drainText + " is not a number of milliseconds of 0 or more");
+        return BusLine::usage("--drain " + drainText + " is not a number of milliseconds of 0 or more");
     if (!options.until.isValid())
-        return usage("--until " + until + " is not a valid regular expression: " + options.until.errorString());
+        return BusLine::usage("--until " + until + " is not a valid regular expression: " + options.until.errorString());
     if (options.name.isEmpty())
-        return usage(QStringLiteral("--name is empty"));
-    options.port = quint16(port);
+        return BusLine::usage(QStringLiteral("--name is empty"));
+    options.port = port;
     options.timeoutMs = int(timeout * 1000);
     QString keyError;
     options.keys = BusLine::readKeys(parser.value(QStringLiteral("keys")), keyError);
