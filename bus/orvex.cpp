@@ -31,9 +31,7 @@ Orvex::Orvex()
     connect(&connector, &Connector::failed, this, [this](const QString &why) {
         end(1, tr("Cannot connect to the bus server %1 port %2: %3").arg(serverHost).arg(serverPort).arg(why));
     });
-    connect(&connector, &Connector::dropped, this, [this](const QString &why) {
-        end(0, tr("The bus connection was lost: %1").arg(why));
-    });
+    connect(&connector, &Connector::dropped, this, &Orvex::lost);
 }
 
 Orvex::~Orvex()
@@ -99,12 +97,17 @@ void Orvex::end(int status, const QString &why)
     emit finished(status, why);
 }
 
+void Orvex::lost(const QString &why)
+{
+    end(0, tr("The bus connection was lost: %1").arg(why));
+}
+
 void Orvex::socketDisconnected()
 {
     if (linkState == State::Stopping)
         end(0, stopReason);
     else if (witness.wasReset())
-        end(0, tr("The bus connection was lost: %1").arg(QString::fromLocal8Bit(std::strerror(ECONNRESET))));
+        lost(QString::fromLocal8Bit(std::strerror(ECONNRESET)));
     else
         end(0, tr("The bus server closed the connection"));
 }
@@ -132,7 +135,7 @@ void Orvex::socketError(QAbstractSocket::SocketError error)
     if (error == QAbstractSocket::RemoteHostClosedError || linkState == State::Stopping)
         socketDisconnected();
     else
-        end(0, tr("The bus connection was lost: %1").arg(socket.errorString()));
+        lost(socket.errorString());
 }
 
 void Orvex::transportReadyRead()

@@ -102,6 +102,7 @@ private:
     void socketDisconnected();
     void socketError(QAbstractSocket::SocketError error);
     void end(int status, const QString &why);
+    void lost(const QString &why);
 
     void attach(QIODevice *device);
     void awaitLoginStep();

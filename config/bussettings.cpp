@@ -37,6 +37,19 @@ QStringList BusSettings::keys()
     return all;
 }
 
+QStringList BusSettings::changesFrom(const BusSettings &before) const
+{
+    QStringList changes;
+    for (const BusKey &k : busKeys) {
+        const bool port = k.field == &BusSettings::port;
+        const QString was = port ? QString::number(before.portNumber()) : before.*k.field;
+        const QString now = port ? QString::number(portNumber()) : this->*k.field;
+        if (was != now)
+            changes.append(QStringLiteral("%1 changed from %2 to %3").arg(QLatin1String(k.key), was, now));
+    }
+    return changes;
+}
+
 quint16 BusSettings::portNumber() const
 {
     bool ok = false;

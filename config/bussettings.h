@@ -19,4 +19,7 @@ struct BusSettings
 
     // The port as the link uses it: decimal text, 0 when not a number, low 16 bits.
     quint16 portNumber() const;
+
+    // "KEY changed from A to B" for each setting that differs from before; the port as its number.
+    QStringList changesFrom(const BusSettings &before) const;
 };

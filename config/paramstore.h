@@ -33,7 +33,6 @@ public:
     // The command line, then the file named by the last of the file options (the default
     // when none is given); an option given without a name reads no file.
     void init(int argc, char **argv, const QString &defaultFileName, const QStringList &fileOptions);
-    void parseCommandLine(int argc, char **argv);
     // The file init chose by the command line; empty when an option named none.
     const QString &configFile() const { return chosenFile; }
     bool readFile(const QString &fileName);
@@ -49,6 +48,7 @@ public:
     const QList<ParamEntry> &allEntries() const { return entries; }
 
 private:
+    void parseCommandLine(int argc, char **argv);
     // The latest value given to a key, and the key's upper-case form.
     struct Latest
     {

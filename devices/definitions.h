@@ -51,9 +51,6 @@ public:
 
     aPm *findPm(const QString &id) const;
     anAlias *findAlias(const QString &name) const;
-    // False when an alias of that name exists already.
-    bool addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
-                  const QString &factor2, const QString &offset, Orvex *link);
 
     // Hands a controller's reply or event to the proxies of its sender's address, in the
     // order they were defined; nothing when there is none.
@@ -66,6 +63,10 @@ public:
     QString aliasNames() const;
 
 private:
+    // False when an alias of that name exists already.
+    bool addAlias(const QString &name, aPm *pm1, aPm *pm2, const QString &factor1,
+                  const QString &factor2, const QString &offset, Orvex *link);
+
     using Proxies = QVarLengthArray<aPm *, 1>;
 
     void loadLimits(const ParamStore &params, const QString &key, const QString &what,

@@ -67,11 +67,8 @@ void checkKeys(const ParamStore &params, Findings &findings)
 // The address of the controller an id names; empty when none does.
 QString addressOf(const Definitions &defs, const QString &id)
 {
-    for (const aPm *pm : defs.controllers()) {
-        if (pm->id == id)
-            return pm->address;   // the first definition is the one kept
-    }
-    return {};
+    const aPm *pm = defs.findPm(id);
+    return pm ? pm->address : QString();
 }
 
 void checkDefinitions(const ParamStore &params, Findings &findings, const Definitions &defs)
@@ -156,10 +153,9 @@ qsizetype checkBus(const ParamStore &params, Findings &findings)
 // A bus setting on more than one line: only the latest counts, which is easy to miss.
 QList<Finding> repeatedSettings(const ParamStore &params)
 {
-    static const char *const busKeys[] = {"ORVEX_SERVER", "ORVEX_PORT", "NAME_ON_ORVEX", "KEY_FILE", "GETVALUE_TIMEOUT"};
     QList<Finding> notes;
-    for (const char *key : busKeys) {
-        const QString name = QLatin1String(key);
+    const QStringList settings = BusSettings::keys() << QStringLiteral("GETVALUE_TIMEOUT");
+    for (const QString &name : settings) {
         const ParamEntry *holding = params.latest(name);
         if (!holding || holding->origin.file.isEmpty())
             continue;

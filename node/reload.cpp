@@ -47,16 +47,7 @@ bool Body::reload(const ParamStore &fresh, Findings &findings)
     auto next = std::make_unique<Definitions>();
     findProblems(fresh, findings, *next, link.get());
     // The connection was made and logged in with these; another takes a new one.
-    const BusSettings bus = BusSettings::from(fresh);
-    QStringList restart;
-    for (const auto &[key, was, now] : {std::tuple{"ORVEX_SERVER", running.server, bus.server},
-                                        {"ORVEX_PORT", QString::number(running.portNumber()),
-                                         QString::number(bus.portNumber())},
-                                        {"NAME_ON_ORVEX", running.name, bus.name},
-                                        {"KEY_FILE", running.keyFile, bus.keyFile}}) {
-        if (was != now)
-            restart.append(QStringLiteral("%1 changed from %2 to %3").arg(QLatin1String(key), was, now));
-    }
+    const QStringList restart = BusSettings::from(fresh).changesFrom(running);
     if (findings.count() > 0 || !restart.isEmpty()) {
         for (const Finding &finding : findings.kept())
             qWarning() << located(finding);
