@@ -30,12 +30,6 @@ QStringView stripComment(QStringView line)
     return line;
 }
 
-QString stripComment(const QString &line)
-{
-    const QStringView kept = stripComment(QStringView(line));
-    return kept.size() == line.size() ? line : kept.toString();
-}
-
 QStringView takeItem(QStringView text, QString &item)
 {
     qsizetype start = 0;

@@ -6,7 +6,6 @@
 // The line without its comment: text before the first '#' outside quotes
 // (double quotes and apostrophes share one quote state).
 QStringView stripComment(QStringView line);
-QString stripComment(const QString &line);
 
 // Cuts the first item (bare or double-quoted) off text into item and returns what follows it;
 // the view form reads text in place, so text must not be a view of item.
