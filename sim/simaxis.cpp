@@ -252,8 +252,11 @@ void SimAxis::halt()
     timer.stop();
     moving = false;
     place = double(position());   // stands on a whole pulse
-    reported = position();
-    emit announced(QStringLiteral("_ChangedValue %1").arg(reported));
+    // A tick may have announced this pulse already, rounded up to it: each value once.
+    if (position() != reported) {
+        reported = position();
+        emit announced(QStringLiteral("_ChangedValue %1").arg(reported));
+    }
     emit announced(QStringLiteral("_ChangedIsBusy 0"));
     qDebug() << address() << "stands at" << reported;
 }
